@@ -1,0 +1,67 @@
+// One view of the game CD, whatever form it comes in: a folder or drive, a plain image
+// (2048-byte or raw 2352-byte sectors), a cue sheet with its BIN files, or a Nero image.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "../util/state.h"
+#include "../util/util.h"
+#include "iso_records.h"
+
+enum { ISO_SECTOR = 2048, RAW_SECTOR = 2352, MAX_TRACKS = 100, TRACK_LIMIT = 99 };
+
+// The public head of a track-table entry, as cd_tracks hands it out.
+struct track_info {
+    int32_t number;
+    int32_t audio;       // 1 for an audio track
+    uint32_t start_lba;  // the track's INDEX 01 address, counted from 0
+    uint32_t sectors;
+};
+
+struct cd_track {
+    int32_t number;
+    int32_t audio;
+    uint32_t start_lba;
+    uint32_t sectors;
+    char file[PATH_TEXT];  // the file that holds the track's sectors
+    uint64_t file_offset;  // byte position of the track's first sector in file
+    uint32_t sector_size;  // bytes per sector of this track in file
+};
+
+struct cd_source {
+    int32_t is_image;
+    char root[PATH_TEXT];  // folder source: the folder; image source: the image file
+    HANDLE image;          // the image file; INVALID_HANDLE_VALUE for a folder source
+    uint32_t sector_size;  // bytes per sector in the image file: 2048 or 2352 (Nero: the first track's)
+    uint32_t data_offset;  // where the 2048 bytes of user data begin inside a sector: 0, 16 or 24
+    uint64_t base_offset;  // byte position of the data track's sector 0 (nonzero only for Nero images)
+    uint32_t root_lba;
+    uint32_t root_size;
+    char description[552];
+    cd_track tracks[MAX_TRACKS];
+    int32_t track_count;
+    uint64_t image_size;     // bytes in the image file: reads beyond it are refused before allocating
+    char skip[PATH_TEXT];    // full path of a folder that folder walks never enter (the copy's destination)
+};
+
+cd_source *cd_open(const char *path);
+void cd_close(cd_source *s);
+const char *cd_describe(cd_source *s);
+int cd_exists(cd_source *s, const char *path);
+void *cd_read(cd_source *s, const char *path, uint64_t *size);
+uint64_t cd_total_bytes(cd_source *s);
+int cd_copy_all(cd_source *s, const char *dest, progress *p);
+int cd_tracks(cd_source *s, track_info *out, int capacity);
+int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
+
+// Folder walks (total and copy) never enter this folder or one that contains it: a CD copied
+// into the install folder, or a drive root picked by mistake, must not copy itself.
+void cd_skip_folder(cd_source *s, const char *folder);
+
+// Every directory and file of the source in the copy's order, with paths relative to its root.
+struct cd_lister {
+    void (*dir)(void *user, const char *rel);
+    void (*file)(void *user, const char *rel, uint64_t size);
+    void *user;
+};
+void cd_list(cd_source *s, const cd_lister *l);

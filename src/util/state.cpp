@@ -1,0 +1,7 @@
+#include "state.h"
+
+setup_opts opts;
+int quiet;
+int silent;
+FILE *logf;
+HWND hwnd;

@@ -1,0 +1,133 @@
+#include "util.h"
+#include "state.h"
+
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "handles.h"
+
+char *fmt_cut(char *buf, size_t size, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, size, format, ap);
+    va_end(ap);
+    return buf;
+}
+
+void setup_log(const char *format, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    if (logf) {
+        fprintf(logf, "%s\n", line);
+        fflush(logf);  // complete on disk even when the process is ended abruptly
+    }
+    if (hwnd && !silent) {
+        char *copy = _strdup(line);
+        // The window frees what it receives; a copy that cannot be posted would leak, so free it here.
+        if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy)) free(copy);
+    }
+}
+
+void progress_add(progress *p, uint64_t bytes) {
+    p->done += bytes;
+    if (p->callback) p->callback(p->done, p->expected, p->user);
+}
+
+int path_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+int is_dir(const char *path) {
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int make_dirs(const char *path) {
+    char work[PATH_TEXT];
+    fmt_cut(work, sizeof work, "%s", path);
+    // The first three characters are never a cut point: "C:\" itself is not created.
+    for (size_t i = 3; work[i] && i < sizeof work; i++) {
+        if (work[i] == '\\' || work[i] == '/') {
+            char sep = work[i];
+            work[i] = 0;
+            CreateDirectoryA(work, NULL);
+            work[i] = sep;
+        }
+    }
+    CreateDirectoryA(work, NULL);
+    return is_dir(work);
+}
+
+// Creates the parent folder of a file path; only a backslash separates here.
+static void make_parent(const char *path) {
+    char work[PATH_TEXT];
+    fmt_cut(work, sizeof work, "%s", path);
+    char *cut = strrchr(work, '\\');
+    if (cut) {
+        *cut = 0;
+        make_dirs(work);
+    }
+}
+
+int write_file(const char *path, const void *data, uint64_t size) {
+    make_parent(path);
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD err = GetLastError();
+        setup_log("cannot write %s (error %lu)", path, err);
+        return 0;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, data, (DWORD)size, &written, NULL);
+    CloseHandle(h);
+    if (!ok || written != size) {
+        setup_log("write failed: %s", path);
+        return 0;
+    }
+    return 1;
+}
+
+void *read_file(const char *path, uint64_t *size) {
+    handle_guard h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
+    if (!h.ok()) return NULL;
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(h.h, &li) || li.QuadPart < 0) return NULL;
+    uint64_t n = (uint64_t)li.QuadPart;
+    // One read request carries a 32-bit count: refuse before allocating what could never be read.
+    if (n >= 0xFFFFFFFFull) return NULL;
+    char *buf = (char *)malloc((size_t)n + 1);
+    if (!buf) return NULL;
+    DWORD got = 0;
+    if (!ReadFile(h.h, buf, (DWORD)n, &got, NULL) || got != n) {
+        free(buf);
+        return NULL;
+    }
+    *size = n;
+    return buf;
+}
+
+int copy_file(const char *src, const char *dst, progress *p) {
+    static char block[COPY_BLOCK];
+    make_parent(dst);
+    handle_guard in(CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, NULL));
+    if (!in.ok()) {
+        setup_log("cannot read %s", src);
+        return 0;
+    }
+    handle_guard out(CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!out.ok()) {
+        setup_log("cannot write %s", dst);
+        return 0;
+    }
+    for (;;) {
+        DWORD got = 0, put = 0;
+        if (!ReadFile(in.h, block, sizeof block, &got, NULL)) return 0;
+        if (got == 0) break;
+        if (!WriteFile(out.h, block, got, &put, NULL) || put != got) return 0;
+        if (p) progress_add(p, got);
+    }
+    return 1;
+}

@@ -1,0 +1,39 @@
+// Log function, whole-file and folder helpers, and the progress counter.
+#pragma once
+#include <stdint.h>
+#include <stddef.h>
+
+// Formats into buf like snprintf; a longer result is cut silently. Returns buf.
+char *fmt_cut(char *buf, size_t size, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 3, 4)))
+#endif
+    ;
+
+// One line to the log file (flushed at once) and, in a window run, to the window.
+void setup_log(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#endif
+    ;
+
+typedef void (*progress_fn)(uint64_t done, uint64_t expected, void *user);
+
+struct progress {
+    uint64_t done;        // bytes completed so far
+    uint64_t expected;    // the total that done reaches at the end of the install
+    progress_fn callback; // told the new total after every addition, or null
+    void *user;
+};
+
+void progress_add(progress *p, uint64_t bytes);
+
+int path_exists(const char *path);
+int is_dir(const char *path);
+int make_dirs(const char *path);
+int write_file(const char *path, const void *data, uint64_t size);
+// The whole file in a heap block with one spare byte after it; the caller frees it with free().
+void *read_file(const char *path, uint64_t *size);
+int copy_file(const char *src, const char *dst, progress *p);
+
+enum { COPY_BLOCK = 1048576 };

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include "cdsrc/cdsrc.h"
+#include "cdsrc/iso9660.h"
+#include "iso_builder.h"
+#include "support.h"
+
+static cd_source *open_bytes(const std::string &bytes, std::string *path = NULL) {
+    std::string p = temp_dir("iso") + "\\image.iso";
+    spit(p, bytes);
+    if (path) *path = p;
+    return cd_open(p.c_str());
+}
+
+// ROOT: README.TXT;1, DIR/SUB/FILE;1, EMPTY.DAT;1
+static iso_builder small_volume() {
+    iso_builder b;
+    uint32_t f1 = b.add_data("hello"), f2 = b.add_data("deep file");
+    uint32_t sub_len, dir_len, root_len;
+    uint32_t sub = b.add_dir({iso_builder::file("FILE.;1", f2, 9)}, &sub_len);
+    uint32_t dir = b.add_dir({iso_builder::dir("SUB", sub, sub_len)}, &dir_len);
+    uint32_t root = b.add_dir({iso_builder::dir("DIR", dir, dir_len), iso_builder::file("EMPTY.DAT;1", f1, 0),
+                               iso_builder::file("README.TXT;1", f1, 5)},
+                              &root_len);
+    b.set_root(root, root_len);
+    return b;
+}
+
+TEST(iso_find, paths) {
+    cd_source *s = open_bytes(small_volume().bytes());
+    ASSERT_NE(s, nullptr);
+    struct {
+        const char *path;
+        int found;
+        const char *name;
+        int directory;
+    } cases[] = {
+        {"README.TXT", 1, "README.TXT", 0},
+        {"readme.txt", 1, "README.TXT", 0},
+        {"dir/sub\\file", 1, "FILE", 0},
+        {"DIR\\", 1, "DIR", 1},
+        {"DIR//SUB", 1, "SUB", 1},
+        {"\\README.TXT", 0, NULL, 0},
+        {"README.TXT\\x", 0, NULL, 0},
+        {"MISSING", 0, NULL, 0},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        iso_entry e = {};
+        EXPECT_EQ(iso_find(s, c.path, &e), c.found);
+        if (c.found) {
+            EXPECT_STREQ(e.name, c.name);
+            EXPECT_EQ(e.directory, c.directory);
+        }
+    }
+    iso_entry untouched;
+    memset(&untouched, 0x5A, sizeof untouched);
+    EXPECT_EQ(iso_find(s, "", &untouched), 1);  // the root; out is left alone
+    EXPECT_EQ((uint8_t)untouched.name[0], 0x5A);
+    cd_close(s);
+}
+
+TEST(cd_read, image_files_and_what_is_not_a_file) {
+    cd_source *s = open_bytes(small_volume().bytes());
+    ASSERT_NE(s, nullptr);
+    uint64_t size = 99;
+    char *b = (char *)cd_read(s, "dir\\sub\\file", &size);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(size, 9u);
+    EXPECT_EQ(std::string(b, 9), "deep file");
+    free(b);
+    size = 99;
+    EXPECT_EQ(cd_read(s, "DIR", &size), nullptr);
+    EXPECT_EQ(cd_read(s, "NOPE", &size), nullptr);
+    EXPECT_EQ(cd_read(s, "", &size), nullptr);  // the root is not a file
+    EXPECT_EQ(size, 99u);
+    EXPECT_EQ(cd_exists(s, "Dir/Sub"), 1);
+    EXPECT_EQ(cd_exists(s, "SUB"), 0);
+    cd_close(s);
+}
+
+TEST(probe, refuses_what_is_not_a_primary_descriptor) {
+    iso_builder b = small_volume();
+    struct {
+        const char *why;
+        size_t at;
+        char value;
+        size_t truncate;
+    } cases[] = {
+        {"supplementary descriptor", 16 * 2048, 2, 0},
+        {"wrong identifier", 16 * 2048 + 3, 'X', 0},
+        {"too short for sector 16", 0, 0, 16 * 2048 + 100},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string bytes = b.bytes();
+        if (c.truncate)
+            bytes.resize(c.truncate);
+        else
+            bytes[c.at] = c.value;
+        EXPECT_EQ(open_bytes(bytes), nullptr);
+    }
+}
+
+static std::vector<uint64_t> blocks;
+static void on_block(uint64_t done, uint64_t, void *) { blocks.push_back(done); }
+
+TEST(iso_copy, files_in_64k_blocks_with_progress) {
+    iso_builder b;
+    std::string big(65537, 0);
+    for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 13 + 1);
+    uint32_t f = b.add_data(big);
+    uint32_t root_len;
+    uint32_t root = b.add_dir({iso_builder::file("BIG.BIN;1", f, 65537), iso_builder::file("ZERO;1", f, 0)}, &root_len);
+    b.set_root(root, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("copy") + "\\out";
+    blocks.clear();
+    progress p = {0, 0, on_block, NULL};
+    ASSERT_EQ(cd_copy_all(s, dest.c_str(), &p), 1);
+    EXPECT_EQ(blocks, (std::vector<uint64_t>{65536, 65537}));  // 64 KiB, then 1 byte; nothing for ZERO
+    EXPECT_TRUE(slurp(dest + "\\BIG.BIN") == big);
+    EXPECT_TRUE(exists(dest + "\\ZERO"));
+    EXPECT_EQ(slurp(dest + "\\ZERO"), "");
+    EXPECT_EQ(cd_total_bytes(s), 65537u);
+    cd_close(s);
+}
+
+TEST(iso_copy, read_error_mid_file_keeps_the_partial_file) {
+    iso_builder b;
+    uint32_t f = b.add_data(std::string(65536 + 2048, 'x'));  // the extent claims 3 blocks, 1 and a bit exist
+    uint32_t root_len;
+    uint32_t root = b.add_dir({iso_builder::file("CUT.BIN;1", f, 3 * 65536), iso_builder::file("AFTER;1", f, 1)},
+                              &root_len);
+    b.set_root(root, root_len);
+    std::string img = b.bytes();
+    cd_source *s = open_bytes(img);
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("cut");
+    log_capture log;
+    EXPECT_EQ(cd_copy_all(s, dest.c_str(), NULL), 0);
+    EXPECT_EQ(log.text(), "read error in CUT.BIN\n");
+    EXPECT_EQ(slurp(dest + "\\CUT.BIN").size(), 65536u);
+    EXPECT_FALSE(exists(dest + "\\AFTER"));  // the copy stopped at the failure
+    cd_close(s);
+}
+
+// Records that a crafted image could use to escape the destination, or to make a walk endless.
+TEST(iso_copy, hostile_directories_stay_bounded_and_inside) {
+    iso_builder b;
+    uint32_t f = b.add_data("payload");
+    uint32_t root_lba = (uint32_t)(b.img.size() / 2048);  // the root comes next
+    std::vector<std::string> recs = {
+        iso_builder::file("..\\..\\VERSION.DLL", f, 7), iso_builder::file("CON", f, 7),
+        iso_builder::file("A:B", f, 7),                 iso_builder::dir("..", root_lba, 2048),
+        iso_builder::dir("LOOP", root_lba, 2048),       iso_builder::file("OK.TXT;1", f, 7),
+    };
+    for (int i = 0; i < 10; i++) recs.push_back(iso_builder::dir("SHARED" + std::to_string(i), root_lba, 2048));
+    uint32_t root_len;
+    ASSERT_EQ(b.add_dir(recs, &root_len), root_lba);
+    b.set_root(root_lba, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    std::string base = temp_dir("hostile");
+    std::string dest = base + "\\a\\b";
+    EXPECT_EQ(cd_total_bytes(s), 7u);
+    ASSERT_EQ(cd_copy_all(s, dest.c_str(), NULL), 1);
+    EXPECT_EQ(slurp(dest + "\\OK.TXT"), "payload");
+    EXPECT_FALSE(exists(base + "\\VERSION.DLL"));
+    EXPECT_FALSE(exists(dest + "\\A"));
+    EXPECT_FALSE(exists(dest + "\\LOOP"));  // the root's extent was entered already
+    cd_close(s);
+}
+
+TEST(iso_copy, unreadable_subdirectory_fails_the_copy) {
+    iso_builder b;
+    uint32_t root_len;
+    uint32_t root = b.add_dir({iso_builder::dir("GONE", 5000, 2048), iso_builder::dir("HUGE", 18, 0xFFFFF800u)},
+                              &root_len);
+    b.set_root(root, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(cd_total_bytes(s), 0u);  // totals count it as empty
+    std::string dest = temp_dir("gone");
+    log_capture log;
+    EXPECT_EQ(cd_copy_all(s, dest.c_str(), NULL), 0);
+    EXPECT_EQ(log.text(), "read error in GONE\n");
+    cd_close(s);
+}
+
+TEST(iso_copy, root_of_4gib_is_refused_without_allocating_it) {
+    iso_builder b;
+    b.set_root(18, 0xFFFFF800u);
+    b.img.resize(19 * 2048, 0);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(cd_total_bytes(s), 0u);
+    log_capture log;
+    EXPECT_EQ(cd_copy_all(s, temp_dir("huge").c_str(), NULL), 0);
+    EXPECT_EQ(log.text(), "read error in the root directory\n");
+    cd_close(s);
+}
+
+TEST(iso_copy, multi_extent_parts_are_appended) {
+    iso_builder b;
+    uint32_t a = b.add_data(std::string(2048, 'a')), c = b.add_data("bbb");
+    uint32_t root_len;
+    uint32_t root = b.add_dir({iso_builder::rec("PARTS.BIN;1", a, 2048, 0x80), iso_builder::file("PARTS.BIN;1", c, 3)},
+                              &root_len);
+    b.set_root(root, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("multi");
+    ASSERT_EQ(cd_copy_all(s, dest.c_str(), NULL), 1);
+    EXPECT_EQ(slurp(dest + "\\PARTS.BIN"), std::string(2048, 'a') + "bbb");
+    EXPECT_EQ(cd_total_bytes(s), 2051u);
+    cd_close(s);
+}
+
+// Made by genisoimage: DEEP\L01\...\L18, each level with one file; the root is depth 0.
+TEST(iso_copy, folders_below_depth_16_are_neither_counted_nor_copied) {
+    cd_source *s = cd_open(testdata("volume.iso").c_str());
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("deep");
+    ASSERT_EQ(cd_copy_all(s, dest.c_str(), NULL), 1);
+    std::string d = dest + "\\DEEP";
+    for (int i = 1; i <= 15; i++) {
+        char part[8];
+        snprintf(part, sizeof part, "\\L%02d", i);
+        d += part;
+    }
+    EXPECT_EQ(slurp(d + "\\AT15.TXT"), "15");  // L15 is 16 levels down
+    EXPECT_FALSE(exists(d + "\\L16"));
+    cd_close(s);
+}
