@@ -239,3 +239,9 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     DWORD want = (DWORD)count * RAW_SECTOR, got = 0;
     return ReadFile(h.h, buf, want, &got, NULL) && got == want;
 }
+
+int cd_track_file_ok(cd_source *s, int track) {
+    if (track < 0 || track >= s->track_count) return 0;
+    handle_guard h(CreateFileA(s->tracks[track].file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
+    return h.ok();
+}

@@ -53,6 +53,8 @@ uint64_t cd_total_bytes(cd_source *s);
 int cd_copy_all(cd_source *s, const char *dest, progress *p);
 int cd_tracks(cd_source *s, track_info *out, int capacity);
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
+// 1 when the file that holds the track (index in the table) can be opened for reading.
+int cd_track_file_ok(cd_source *s, int track);
 
 // Folder walks (total and copy) never enter this folder or one that contains it: a CD copied
 // into the install folder, or a drive root picked by mistake, must not copy itself.

@@ -4,10 +4,12 @@
 #include <string.h>
 
 #include "../../src/cdsrc/cdsrc.h"
+#include "../../src/install/game_install.h"
 
 static const char usage[] =
     "usage: discinfo SOURCE\n"
     "       discinfo --copy DIR SOURCE\n"
+    "       discinfo --audio GAMEDIR SOURCE\n"
     "\n"
     "SOURCE is a drive (D: or D:\\), a folder, a plain image (2048-byte or raw 2352-byte\n"
     "sectors), a cue sheet or a Nero image, opened exactly as the setup opens it.\n"
@@ -23,6 +25,8 @@ static const char usage[] =
     "  file <size> <path>    every file, likewise\n"
     "\n"
     "--copy DIR copies the whole CD into DIR as the install does, with a progress line on stderr.\n"
+    "--audio GAMEDIR writes every audio track as GAMEDIR\\cdaudio\\trackNN.wav with the track list\n"
+    "toc.txt, as the install does, with a progress line on stderr.\n"
     "Exit code 0 when the source opened (and the copy succeeded), 1 otherwise; the reason and the\n"
     "setup's own log lines go to stderr.\n";
 
@@ -70,7 +74,9 @@ int main(int argc, char **argv) {
         return 0;
     }
     const char *dest = NULL, *path = NULL;
-    if (argc == 4 && strcmp(argv[1], "--copy") == 0) {
+    int audio = 0;
+    if (argc == 4 && (strcmp(argv[1], "--copy") == 0 || strcmp(argv[1], "--audio") == 0)) {
+        audio = strcmp(argv[1], "--audio") == 0;
         dest = argv[2];
         path = argv[3];
     } else if (argc == 2 && argv[1][0] != '-') {
@@ -85,7 +91,12 @@ int main(int argc, char **argv) {
         return 1;
     }
     int ok = 1;
-    if (dest) {
+    if (audio) {
+        copy_meter m = {GetTickCount(), -1};
+        progress p = {0, game_audio_bytes(s), show_progress, &m};
+        ok = game_install_audio(s, dest, &p);
+        if (!ok) fprintf(stderr, "discinfo: extracting the audio of %s failed\n", cd_describe(s));
+    } else if (dest) {
         copy_meter m = {GetTickCount(), -1};
         progress p = {0, cd_total_bytes(s), show_progress, &m};
         cd_skip_folder(s, dest);

@@ -1,0 +1,116 @@
+#include "game_install.h"
+
+#include <string.h>
+
+#include "util/bytes.h"
+#include "util/handles.h"
+
+uint64_t game_audio_bytes(cd_source *s) {
+    track_info t[MAX_TRACKS];
+    int n = cd_tracks(s, t, MAX_TRACKS);
+    uint64_t sum = 0;
+    for (int i = 0; i < n; i++)
+        if (t[i].audio) sum += (uint64_t)t[i].sectors * RAW_SECTOR + WAV_HEADER;
+    return sum;
+}
+
+// RIFF/WAVE header for 16-bit stereo at 44,100 Hz, the format of CD audio sectors.
+static void wav_header(uint8_t h[WAV_HEADER], uint32_t data_bytes) {
+    memcpy(h, "RIFF", 4);
+    put_le32(h + 4, data_bytes + 36);
+    memcpy(h + 8, "WAVEfmt ", 8);
+    put_le32(h + 16, 16);
+    put_le16(h + 20, 1);
+    put_le16(h + 22, 2);
+    put_le32(h + 24, 44100);
+    put_le32(h + 28, 176400);
+    put_le16(h + 32, 4);
+    put_le16(h + 34, 16);
+    memcpy(h + 36, "data", 4);
+    put_le32(h + 40, data_bytes);
+}
+
+static int write_all(HANDLE h, const void *data, DWORD n) {
+    DWORD put = 0;
+    return WriteFile(h, data, n, &put, NULL) && put == n;
+}
+
+// Writes one track's WAV file; logs its own failure.
+static int rip_track(cd_source *s, int index, const track_info *t, const char *path, progress *p) {
+    static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
+    // A track too long for the header's 32-bit sizes would get a header that lies.
+    if (t->sectors > WAV_MAX_SECTORS) {
+        setup_log("ERROR: reading audio track %d failed", t->number);
+        return 0;
+    }
+    handle_guard out(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!out.ok()) {
+        setup_log("ERROR: cannot write %s", path);
+        return 0;
+    }
+    uint8_t header[WAV_HEADER];
+    wav_header(header, t->sectors * RAW_SECTOR);
+    if (!write_all(out.h, header, sizeof header)) {
+        out.close();
+        setup_log("ERROR: cannot write %s", path);
+        return 0;
+    }
+    // A track whose file is gone has 0 sectors in the table; without this it would pass as an empty
+    // track and the music would be lost without a word.
+    if (!cd_track_file_ok(s, index)) {
+        out.close();
+        setup_log("ERROR: reading audio track %d failed", t->number);
+        return 0;
+    }
+    for (uint32_t f = 0; f < t->sectors; f += AUDIO_BLOCK_SECTORS) {
+        uint32_t n = t->sectors - f < (uint32_t)AUDIO_BLOCK_SECTORS ? t->sectors - f : (uint32_t)AUDIO_BLOCK_SECTORS;
+        if (!cd_read_raw(s, index, f, (int)n, block)) {
+            out.close();
+            setup_log("ERROR: reading audio track %d failed", t->number);
+            return 0;
+        }
+        if (!write_all(out.h, block, n * RAW_SECTOR)) {
+            out.close();
+            setup_log("ERROR: cannot write %s", path);
+            return 0;
+        }
+        if (p) progress_add(p, (uint64_t)n * RAW_SECTOR);
+    }
+    return 1;
+}
+
+int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
+    track_info t[MAX_TRACKS];
+    int n = cd_tracks(s, t, MAX_TRACKS);
+    int audio = 0;
+    for (int i = 0; i < n; i++) audio += t[i].audio;
+    char dir[PATH_TEXT];
+    fmt_cut(dir, sizeof dir, "%s\\cdaudio", game_dir);
+    if (n <= 0 || audio == 0) {
+        setup_log("No CD audio tracks in this source - the game's music needs an image with its tracks "
+                  "(.nrg or .cue/.bin).");
+        return 1;
+    }
+    make_dirs(dir);
+
+    // At most 100 lines of at most 35 characters, the header and the lead-out: 4096 bytes suffice.
+    char toc[4096];
+    size_t len = 0;
+    uint32_t leadout = 0;
+    len += snprintf(toc + len, sizeof toc - len, "# track start_lba sectors (track 1 = data)\r\n");
+    for (int i = 0; i < n; i++) {
+        len += snprintf(toc + len, sizeof toc - len, "%d %u %u\r\n", t[i].number, t[i].start_lba, t[i].sectors);
+        if (t[i].audio) {
+            char path[LONG_TEXT];
+            fmt_cut(path, sizeof path, "%s\\track%02d.wav", dir, t[i].number);
+            if (!rip_track(s, i, &t[i], path, p)) return 0;
+        }
+        uint32_t end = t[i].start_lba + t[i].sectors;
+        if (end > leadout) leadout = end;
+    }
+    len += snprintf(toc + len, sizeof toc - len, "leadout %u\r\n", leadout);
+    setup_log("CD music: %d tracks", audio);
+    char toc_path[LONG_TEXT];
+    fmt_cut(toc_path, sizeof toc_path, "%s\\toc.txt", dir);
+    return write_file(toc_path, toc, len);
+}
