@@ -1,0 +1,144 @@
+#include "install.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "cdsrc/cdsrc.h"
+#include "game_install.h"
+
+static int fail(const char *reason) {
+    setup_log("ERROR: %s", reason);
+    return 0;
+}
+
+static HRSRC find_game_exe(void) { return FindResourceA(NULL, "GAMEEXE", MAKEINTRESOURCEA(10)); }
+
+int prebuilt_available(void) { return find_game_exe() != NULL; }
+
+void shortcut_paths(char startmenu[PATH_TEXT], char desktop[PATH_TEXT]) {
+    char folder[MAX_PATH];
+    startmenu[0] = desktop[0] = 0;
+    if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, 0, folder) == S_OK)
+        fmt_cut(startmenu, PATH_TEXT, "%s\\%s.lnk", folder, "Drovenhelm");
+    if (SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, folder) == S_OK)
+        fmt_cut(desktop, PATH_TEXT, "%s\\%s.lnk", folder, "Drovenhelm");
+}
+
+void make_link(const char *link, const char *target, const char *workdir) {
+    IShellLinkA *sl = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&sl)))
+        return;
+    sl->SetPath(target);
+    sl->SetWorkingDirectory(workdir);
+    sl->SetDescription("Drovenhelm");
+    sl->SetIconLocation(target, 0);
+    IPersistFile *pf = NULL;
+    if (SUCCEEDED(sl->QueryInterface(IID_IPersistFile, (void **)&pf))) {
+        WCHAR wide[PATH_TEXT];
+        if (MultiByteToWideChar(CP_ACP, 0, link, -1, wide, PATH_TEXT)) pf->Save(wide, TRUE);
+        pf->Release();
+    }
+    sl->Release();
+}
+
+static void set_sz(HKEY k, const char *name, const char *value) {
+    RegSetValueExA(k, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
+}
+
+static void set_dword(HKEY k, const char *name, DWORD value) {
+    RegSetValueExA(k, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+}
+
+static void register_install(const char *dir, uint64_t install_bytes) {
+    HKEY k;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, NULL, 0, KEY_WRITE, NULL, &k, NULL) != ERROR_SUCCESS)
+        return;
+    char text[LONG_TEXT];
+    set_sz(k, "DisplayName", "Drovenhelm (Vessik)");
+    set_sz(k, "UninstallString", fmt_cut(text, sizeof text, "\"%s\\uninstall.exe\" /uninstall", dir));
+    set_sz(k, "DisplayIcon", fmt_cut(text, sizeof text, "%s\\drovenhelm.exe,0", dir));
+    set_sz(k, "InstallLocation", dir);
+    set_sz(k, "Publisher", "Vessik port (fan project)");
+    set_dword(k, "EstimatedSize", (DWORD)((install_bytes + ESTIMATE_EXTRA) >> 10));
+    set_dword(k, "NoModify", 1);
+    set_dword(k, "NoRepair", 1);
+    RegCloseKey(k);
+}
+
+static int write_game_exe(const char *exe) {
+    HRSRC r = find_game_exe();
+    HGLOBAL g = r ? LoadResource(NULL, r) : NULL;
+    const void *data = g ? LockResource(g) : NULL;
+    if (!data) return fail("this setup does not contain the game executable");
+    return write_file(exe, data, SizeofResource(NULL, r));
+}
+
+static void copy_uninstaller(const char *dir) {
+    char self[PATH_TEXT], target[PATH_TEXT];
+    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
+    if (n == 0 || n >= sizeof self) return;
+    fmt_cut(target, sizeof target, "%s\\uninstall.exe", dir);
+    // Started from the installed uninstall.exe itself, there is nothing to copy.
+    if (_stricmp(self, target) != 0) CopyFileA(self, target, FALSE);
+}
+
+static void make_shortcuts(const setup_opts *o, const char *exe) {
+    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+    shortcut_paths(startmenu, desktop);
+    CoInitialize(NULL);
+    if (o->startmenu && startmenu[0]) make_link(startmenu, exe, o->dir);
+    if (o->desktop && desktop[0]) make_link(desktop, exe, o->dir);
+    CoUninitialize();
+}
+
+int do_install(const setup_opts *o, progress_fn callback, void *user) {
+    setup_log("Install to %s", o->dir);
+    if (!prebuilt_available()) return fail("this setup does not contain the game executable");
+    // An empty folder would put "\game\hd" into the root of the current drive.
+    if (!o->dir[0]) return fail("cannot create the install folder");
+    cd_source *src = cd_open(o->cd);
+    if (!src) return fail("the CD is not a readable disc, image or folder");
+    if (!game_is_cd(src)) {
+        cd_close(src);
+        return fail("this is not the Drovenhelm CD");
+    }
+    // A CD given as a folder that holds the install folder must not be copied into itself.
+    cd_skip_folder(src, o->dir);
+    uint64_t install_bytes = cd_total_bytes(src) + game_audio_bytes(src);
+    progress p = {0, install_bytes + PROGRESS_HD_FILES + PROGRESS_FINISH, callback, user};
+
+    char game[PATH_TEXT], hd[PATH_TEXT], cd[PATH_TEXT];
+    fmt_cut(game, sizeof game, "%s\\game", o->dir);
+    fmt_cut(hd, sizeof hd, "%s\\hd", game);
+    fmt_cut(cd, sizeof cd, "%s\\cd", game);
+    if (!make_dirs(hd)) {
+        cd_close(src);
+        return fail("cannot create the install folder");
+    }
+    setup_log("Copying %s ...", cd_describe(src));
+    if (!cd_copy_all(src, cd, &p)) {
+        cd_close(src);
+        return fail("copying the CD failed");
+    }
+    if (!game_install_audio(src, game, &p)) {
+        cd_close(src);
+        return 0;
+    }
+    cd_close(src);
+
+    setup_log("Setting up the game files ...");
+    if (!game_install_files(cd, hd)) return 0;
+    progress_add(&p, PROGRESS_HD_FILES);
+
+    char exe[PATH_TEXT];
+    fmt_cut(exe, sizeof exe, "%s\\drovenhelm.exe", o->dir);
+    if (!write_game_exe(exe)) return 0;
+
+    // From here on nothing can fail the install.
+    copy_uninstaller(o->dir);
+    register_install(o->dir, install_bytes);
+    make_shortcuts(o, exe);
+    progress_add(&p, PROGRESS_FINISH);
+    setup_log("Done.");
+    return 1;
+}

@@ -1,0 +1,21 @@
+// The install sequence, its registration and shortcuts.
+#pragma once
+#include "util/state.h"
+#include "util/util.h"
+
+// Installs the game from o->cd into o->dir. 1 when "Done." was logged, 0 after the reason was logged.
+int do_install(const setup_opts *o, progress_fn callback, void *user);
+// 1 when the running setup carries the game executable.
+int prebuilt_available(void);
+// The two link files; a special folder that cannot be looked up gives an empty text.
+void shortcut_paths(char startmenu[PATH_TEXT], char desktop[PATH_TEXT]);
+// Writes a shell link; COM must be initialised on the calling thread.
+void make_link(const char *link, const char *target, const char *workdir);
+
+#define UNINSTALL_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Drovenhelm_Vessik"
+
+enum {
+    PROGRESS_HD_FILES = 6291456,  // added after the hard-disk files
+    PROGRESS_FINISH = 2097152,    // added at the very end
+    ESTIMATE_EXTRA = 20971520,    // the game's own files beyond the CD and its music, for EstimatedSize
+};

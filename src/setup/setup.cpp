@@ -1,0 +1,131 @@
+// The setup's entry point: the command line picks uninstall stage 1 or 2, a silent install, or the
+// window; an install run first opens the log and looks for the game CD.
+#include <windows.h>
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "cdsrc/cdsrc.h"
+#include "install/game_install.h"
+#include "install/install.h"
+#include "install/uninstall.h"
+#include "setup/window.h"
+#include "util/state.h"
+#include "util/util.h"
+
+static const char log_name[] = "drovenhelm_setup.log";
+
+// The arguments in the ANSI code page; characters it lacks come out as its replacement character.
+// The list lives until the process ends.
+static char **ansi_arguments(int *count) {
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), count);
+    if (!wide) {
+        *count = 0;
+        return (char **)calloc(1, sizeof(char *));
+    }
+    char **args = (char **)calloc((size_t)*count + 1, sizeof(char *));
+    for (int i = 0; args && i < *count; i++) {
+        int n = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, NULL, 0, NULL, NULL);
+        args[i] = (char *)calloc(n > 0 ? n : 1, 1);
+        if (args[i] && n > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, args[i], n, NULL, NULL);
+        if (!args[i]) args[i] = (char *)"";
+    }
+    return args;
+}
+
+// The log file is left out when the temporary folder cannot be had whole: a cut path would put the
+// log under another name, or in another folder.
+static void open_log(void) {
+    char path[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof path, path);
+    if (n == 0 || n + sizeof log_name > sizeof path) return;
+    strcat(path, log_name);
+    logf = fopen(path, "w");
+}
+
+// Tries one candidate for the default CD; on success its path becomes the CD path.
+static void try_default_cd(const char *path) {
+    cd_source *s = cd_open(path);
+    if (!s) return;
+    if (game_is_cd(s)) fmt_cut(opts.cd, sizeof opts.cd, "%s", path);
+    cd_close(s);
+}
+
+static void find_default_cd(void) {
+    DWORD drives = GetLogicalDrives();
+    for (int d = 2; d < 26 && !opts.cd[0]; d++) {
+        char root[4] = {(char)('A' + d), ':', '\\', 0};
+        if ((drives & (1u << d)) && GetDriveTypeA(root) == DRIVE_CDROM) try_default_cd(root);
+    }
+    char folder[PATH_TEXT];
+    DWORD n = GetModuleFileNameA(NULL, folder, sizeof folder);
+    if (n == 0 || n >= sizeof folder) return;
+    char *cut = strrchr(folder, '\\');
+    if (cut) *cut = 0;
+    char pattern[PATH_TEXT];
+    fmt_cut(pattern, sizeof pattern, "%s\\*", folder);
+    WIN32_FIND_DATAA f;
+    HANDLE h = FindFirstFileA(pattern, &f);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const char *ext = strrchr(f.cFileName, '.');
+        if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) continue;
+        char path[LONG_TEXT];
+        fmt_cut(path, sizeof path, "%s\\%s", folder, f.cFileName);
+        try_default_cd(path);
+    } while (!opts.cd[0] && FindNextFileA(h, &f));
+    FindClose(h);
+}
+
+// A relative path would break the uninstall entry and the shortcuts, and the file dialogs may change
+// the current folder while an install runs: options hold full paths.
+static void set_path_option(char field[PATH_TEXT], const char *value) {
+    char full[PATH_TEXT];
+    DWORD n = value[0] ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
+    fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
+}
+
+static void apply_options(int argc, char **argv) {
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (_stricmp(a, "/silent") == 0) silent = 1;
+        else if (_stricmp(a, "/nodesktop") == 0) opts.desktop = 0;
+        else if (_stricmp(a, "/nostartmenu") == 0) opts.startmenu = 0;
+        else if (_stricmp(a, "/cd") == 0 || _stricmp(a, "/dir") == 0) {
+            const char *value = i + 1 < argc ? argv[i + 1] : "";
+            set_path_option(_stricmp(a, "/cd") == 0 ? opts.cd : opts.dir, value);
+            i++;
+        }
+    }
+}
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
+    int argc;
+    char **argv = ansi_arguments(&argc);
+    for (int i = 1; i < argc; i++)
+        if (_stricmp(argv[i], "/quiet") == 0) quiet = 1;
+    for (int i = 1; i < argc; i++) {
+        if (_stricmp(argv[i], "/uninstall") == 0) return uninstall_stage1();
+        if (_stricmp(argv[i], "/uninstall2") == 0) {
+            if (i + 1 < argc) return uninstall_stage2(argv[i + 1]);
+            break;
+        }
+    }
+
+    open_log();
+    setup_log("setup started");
+    find_default_cd();
+    fmt_cut(opts.dir, sizeof opts.dir, "%s", "C:\\Games\\Drovenhelm PC");
+    opts.desktop = opts.startmenu = 1;
+    setup_log("defaults: cd '%s' dir '%s'", opts.cd, opts.dir);
+    apply_options(argc, argv);
+
+    int code = 0;
+    if (silent)
+        code = do_install(&opts, NULL, NULL) ? 0 : 1;
+    else
+        window_run(inst, show);
+    if (logf) fclose(logf);
+    logf = NULL;
+    return code;
+}
