@@ -9,9 +9,10 @@ mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script changes.
-stamp=.made-$(sha1sum "$0" "$here/tools/iso2raw.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
-rm -rf tree volume* .made-*
+chmod -R u+w gamecd 2>/dev/null || true
+rm -rf tree volume* gamecd .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -32,7 +33,44 @@ genisoimage -quiet -D -l -N -V GAMECD -o volume-nover.iso tree
 python3 "$here/tools/iso2raw.py" mode1 volume.iso volume-m1.bin
 python3 "$here/tools/iso2raw.py" mode2 volume.iso volume-m2.bin
 
+# --- a game CD -----------------------------------------------------------------------------
+# The signature files, videos in several letter cases, root files with and without extensions,
+# a hidden and a read-only file, folders two levels deep; as a folder, an ISO, a raw BIN, and a
+# cue sheet whose one BIN holds the data track and two audio tracks made by sox.
+g=gamecd/tree
+mkdir -p $g/DATA/MAPS $g/MOVIES
+printf 'MZ launcher' > $g/SKIPIT.EXE
+head -c 200000 /dev/urandom > $g/BDROV1DK.AVI
+head -c 1000 /dev/urandom > $g/INTRO.AVI
+head -c 1000 /dev/urandom > $g/Outro.Avi
+printf 'readme\r\n' > $g/README
+printf 'not a video' > $g/MOVIE.AVI.BAK
+printf 'hidden' > $g/HIDDEN.DAT
+printf 'read-only' > $g/LOCKED.DAT
+chmod a-w $g/LOCKED.DAT
+head -c 1500000 /dev/urandom > $g/DATA/LEVELS.DAT
+head -c 70000 /dev/urandom > $g/DATA/MAPS/MAP01.DAT
+head -c 5000 /dev/urandom > $g/MOVIES/CREDITS.AVI
+genisoimage -quiet -l -allow-multidot -hidden HIDDEN.DAT -V DROVENHELM -o gamecd/gamecd.iso $g
+python3 "$here/tools/iso2raw.py" mode1 gamecd/gamecd.iso gamecd/gamecd-raw.bin
+# Audio: 150 sectors (2 s) of a tone and 114 sectors of noise, 16-bit stereo little-endian at 44.1 kHz.
+sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw gamecd/a2.raw synth 2 sine 440 vol 0.5
+sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw gamecd/a3.raw synth 1.52 pinknoise vol 0.3
+cat gamecd/gamecd-raw.bin gamecd/a2.raw gamecd/a3.raw > gamecd/gamecd.bin
+data=$(( $(stat -c %s gamecd/gamecd-raw.bin) / 2352 ))
+msf() { printf '%02d:%02d:%02d' $(($1 / 4500)) $(($1 / 75 % 60)) $(($1 % 75)); }
+cat > gamecd/gamecd.cue <<CUE
+FILE "GAMECD.BIN" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    INDEX 01 $(msf $data)
+  TRACK 03 AUDIO
+    INDEX 01 $(msf $((data + 150)))
+CUE
+rm gamecd/a2.raw gamecd/a3.raw
+
 # --- the CD-ROM drive ---------------------------------------------------------------------
-rm -rf cdrom && cp -r tree cdrom
+rm -rf cdrom && cp -r gamecd/tree cdrom && chmod -R u+w cdrom
 
 touch "$stamp"

@@ -48,11 +48,11 @@ TEST(cd_open, wine_cdrom_drive_is_a_folder_source) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->is_image, 0);
     EXPECT_EQ(s->image, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(cd_exists(s, "README.TXT"), 1);
+    EXPECT_EQ(cd_exists(s, "DATA\\MAPS"), 1);
     uint64_t size = 0;
-    char *b = (char *)cd_read(s, "README.TXT", &size);
+    char *b = (char *)cd_read(s, "README", &size);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(std::string(b, size), "game data\r\n");
+    EXPECT_EQ(std::string(b, size), "readme\r\n");
     free(b);
     cd_close(s);
 }

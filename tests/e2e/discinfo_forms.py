@@ -86,7 +86,8 @@ check(rc == 0 and report_value(out, "layout").startswith("sector_size=2352 data_
 for drive in ("D:", "D:\\"):
     rc, out, _ = discinfo(drive)
     check(rc == 0 and report_value(out, "source") == "folder D:\\", f"{drive} gives 'folder D:\\'")
-    check(report_entries(out) == listings["folder"], f"{drive} lists the CD-ROM folder")
+    rc, tree_report, _ = discinfo(winpath(os.path.join(td, "gamecd", "tree")))
+    check(report_entries(out) == report_entries(tree_report), f"{drive} lists the CD-ROM folder")
 
 # Damaged input ends cleanly, within seconds: a report or a refusal, never a crash or a hang.
 truncated = os.path.join(work, "truncated.iso")

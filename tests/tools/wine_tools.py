@@ -95,3 +95,65 @@ def diff(a, b, la="a", lb="b"):
         if a.get(k, "-missing-") != b.get(k, "-missing-"):
             lines.append(f"  {k}: {la}={a.get(k, '-missing-')} {lb}={b.get(k, '-missing-')}")
     return "\n".join(lines[:20])
+
+
+PREFIX = os.environ["WINEPREFIX"]
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Drovenhelm_Vessik"
+
+
+def user_dir():
+    """The prefix's folder of the current user (root on our machines, but not assumed)."""
+    users = os.path.join(DRIVE_C, "users")
+    for name in sorted(os.listdir(users)):
+        if name not in ("Public",) and os.path.isdir(os.path.join(users, name, "Temp")):
+            return os.path.join(users, name)
+    raise RuntimeError("no user folder in the prefix")
+
+
+def setup_log():
+    path = os.path.join(user_dir(), "Temp", "drovenhelm_setup.log")
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1").replace("\r", "").splitlines()
+
+
+def shortcut_files():
+    u = user_dir()
+    return (os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"),
+            os.path.join(u, "Desktop", "Drovenhelm.lnk"))
+
+
+def reg_query(key):
+    """{value name: (type, data)} of a registry key, or None when the key does not exist."""
+    p = subprocess.run([WINE_RUN, "reg", "query", key], stdin=subprocess.DEVNULL, capture_output=True)
+    if p.returncode != 0:
+        return None
+    out = {}
+    for line in p.stdout.decode("latin-1").replace("\r", "").splitlines():
+        m = re.match(r"^    (\S+)    (REG_\w+)    (.*)$", line)
+        if m:
+            out[m.group(1)] = (m.group(2), m.group(3))
+    return out
+
+
+def reg_delete(key):
+    subprocess.run([WINE_RUN, "reg", "delete", key, "/f"], stdin=subprocess.DEVNULL, capture_output=True)
+
+
+class Checks:
+    """Collects ok/FAIL lines; the script exits 1 when any failed."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, ok, what):
+        print(("ok   " if ok else "FAIL ") + what, flush=True)
+        if not ok:
+            self.failures.append(what)
+        return ok
+
+    def finish(self):
+        print(f"{len(self.failures)} failed")
+        raise SystemExit(1 if self.failures else 0)

@@ -1,0 +1,155 @@
+"""A silent install from every form of the game CD: the installed tree, the registry entry, the
+shortcuts and the log; then the failures that must stop an install and what they leave behind."""
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import *  # noqa: E402,F403
+
+check = Checks()
+gamecd = os.path.join(TESTDATA, "gamecd")
+tree = os.path.join(gamecd, "tree")
+setup_exe = os.path.join(BIN, "drovenhelm_setup.exe")
+game_exe = os.path.join(BIN, "drovenhelm.exe")
+base = os.path.join(DRIVE_C, "dvinst")
+shutil.rmtree(base, ignore_errors=True)
+
+
+def silent(*args):
+    rc, out, err = run_exe("drovenhelm_setup.exe", "/silent", *args, timeout=300)
+    return rc
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def hd_expected():
+    out = {}
+    for name in os.listdir(tree):
+        p = os.path.join(tree, name)
+        if os.path.isfile(p) and not name.lower().endswith(".avi"):
+            out[name.lower()] = tree_digest_file(p)
+    return out
+
+
+def tree_digest_file(p):
+    import hashlib
+    return hashlib.sha1(read(p)).hexdigest()
+
+
+cd_bytes = sum(os.path.getsize(os.path.join(h, f)) for h, _, fs in os.walk(tree) for f in fs)
+forms = {
+    "folder": (winpath(tree), 0),
+    "iso": (winpath(os.path.join(gamecd, "gamecd.iso")), 0),
+    "raw-bin": (winpath(os.path.join(gamecd, "gamecd-raw.bin")), 0),
+    "cdrom-drive": ("D:", 0),
+}
+for form, (cd, audio_tracks) in forms.items():
+    target = os.path.join(base, form)
+    win_target = "C:\\dvinst\\" + form
+    reg_delete(UNINSTALL_KEY)
+    for link in shortcut_files():
+        if os.path.exists(link):
+            os.remove(link)
+    rc = silent("/cd", cd, "/dir", win_target)
+    check(rc == 0, f"{form}: exit code 0")
+    check(tree_digest(os.path.join(target, "game", "cd")) == tree_digest(tree), f"{form}: game\\cd is the CD's tree")
+    hd = tree_digest(os.path.join(target, "game", "hd"))
+    want = hd_expected()
+    want["cd.dat"] = tree_digest_file(os.path.join(target, "game", "hd", "CD.DAT")) if os.path.exists(
+        os.path.join(target, "game", "hd", "CD.DAT")) else "missing"
+    check(hd == want, f"{form}: game\\hd holds the root files less the videos, and CD.DAT\n{diff(want, hd)}")
+    check(read(os.path.join(target, "game", "hd", "CD.DAT")) == b"D:\\\r\n", f"{form}: CD.DAT is D:\\ CR LF")
+    check(read(os.path.join(target, "uninstall.exe")) == read(setup_exe), f"{form}: uninstall.exe is the setup")
+    check(os.path.getsize(os.path.join(target, "drovenhelm.exe")) >= os.path.getsize(game_exe),
+          f"{form}: drovenhelm.exe written")
+    check(not os.path.exists(os.path.join(target, "game", "cdaudio")), f"{form}: no audio folder without tracks")
+
+    values = reg_query(UNINSTALL_KEY) or {}
+    want_values = {
+        "DisplayName": ("REG_SZ", "Drovenhelm (Vessik)"),
+        "UninstallString": ("REG_SZ", f'"{win_target}\\uninstall.exe" /uninstall'),
+        "DisplayIcon": ("REG_SZ", f"{win_target}\\drovenhelm.exe,0"),
+        "InstallLocation": ("REG_SZ", win_target),
+        "Publisher": ("REG_SZ", "Vessik port (fan project)"),
+        "EstimatedSize": ("REG_DWORD", "0x%x" % ((cd_bytes + 20971520) >> 10)),
+        "NoModify": ("REG_DWORD", "0x1"),
+        "NoRepair": ("REG_DWORD", "0x1"),
+    }
+    check(values == want_values, f"{form}: registry entry\n{diff(want_values, values, 'want', 'got')}")
+    links = shortcut_files()
+    check(all(os.path.exists(l) for l in links), f"{form}: both shortcuts exist")
+
+    log = setup_log() or []
+    want_log = [f"Install to {win_target}", None,
+                "No CD audio tracks in this source - the game's music needs an image with its tracks (.nrg or .cue/.bin).",
+                "Setting up the game files ...", "Done."]
+    body = log[log.index(f"Install to {win_target}"):] if f"Install to {win_target}" in log else []
+    ok = len(body) == 5 and body[1].startswith("Copying ") and [b for i, b in enumerate(body) if i != 1] == [w for w in want_log if w]
+    check(ok, f"{form}: log lines in order: {body}")
+
+# The shortcuts as another reader sees them.
+for link in shortcut_files():
+    info = subprocess.run(["lnkinfo", link], capture_output=True, text=True, errors="replace").stdout
+    ok = ("Description\t\t\t: Drovenhelm" in info or "Description" in info and ": Drovenhelm\n" in info) \
+        and "C:\\dvinst\\cdrom-drive\\drovenhelm.exe" in info and "Working directory" in info
+    check(ok, f"lnkinfo {os.path.basename(os.path.dirname(link))}: target, folder, description\n{info[-600:]}")
+
+# No shortcut where its flag is 0; the registry is rewritten by the next install.
+for flag, gone in (("/nodesktop", 1), ("/nostartmenu", 0)):
+    for link in shortcut_files():
+        if os.path.exists(link):
+            os.remove(link)
+    rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\flags", flag)
+    links = shortcut_files()
+    check(rc == 0 and not os.path.exists(links[gone]) and os.path.exists(links[1 - gone]),
+          f"{flag}: only the other shortcut is written")
+check((reg_query(UNINSTALL_KEY) or {}).get("InstallLocation") == ("REG_SZ", "C:\\dvinst\\flags"),
+      "a second install rewrites the registry entry")
+
+# Failures: the exact line, and nothing on disk for the early ones.
+with open(os.path.join(base, "a-file"), "w") as f:
+    f.write("x")
+failures = [
+    ("not readable", ["/cd", winpath(os.path.join(TESTDATA, "volume.iso")) + ".missing"],
+     "ERROR: the CD is not a readable disc, image or folder", "early"),
+    ("not the game CD", ["/cd", winpath(os.path.join(TESTDATA, "tree"))], "ERROR: this is not the Drovenhelm CD", "early"),
+    ("empty install folder", ["/cd", forms["iso"][0], "/dir", ""], "ERROR: cannot create the install folder", None),
+    ("folder under a file", ["/cd", forms["iso"][0], "/dir", "C:\\dvinst\\a-file\\x"],
+     "ERROR: cannot create the install folder", None),
+]
+for name, args, line, leaves in failures:
+    target = "C:\\dvinst\\fail-" + name.replace(" ", "-")
+    if "/dir" not in args:
+        args = args + ["/dir", target]
+    rc = silent(*args)
+    log = setup_log() or []
+    check(rc == 1 and log and log[-1] == line, f"{name}: exit 1 with {line!r} (got {log[-1:]})")
+    if leaves == "early":
+        check(not os.path.exists(os.path.join(DRIVE_C, target[3:])), f"{name}: no install folder")
+
+# A CD that breaks while it is copied: the copy's line, then the install's.
+cut = os.path.join(base, "cut.iso")
+data = read(os.path.join(gamecd, "gamecd.iso"))
+with open(cut, "wb") as f:
+    f.write(data[: len(data) * 2 // 3])
+rc = silent("/cd", winpath(cut), "/dir", "C:\\dvinst\\fail-copy")
+log = setup_log() or []
+check(rc == 1 and len(log) >= 2 and log[-2].startswith("read error in ") and log[-1] == "ERROR: copying the CD failed",
+      f"broken image: the copy's line, then 'ERROR: copying the CD failed' ({log[-2:]})")
+
+# A folder standing where the game executable goes: write_file's line ends the install.
+blocked = os.path.join(base, "blocked")
+os.makedirs(os.path.join(blocked, "drovenhelm.exe"))
+rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\blocked")
+log = setup_log() or []
+check(rc == 1 and log[-1].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error "),
+      f"executable cannot be written: {log[-1:]}")
+check(not os.path.exists(os.path.join(blocked, "uninstall.exe")), "a failed install writes no uninstaller")
+
+shutil.rmtree(base, ignore_errors=True)
+check.finish()
