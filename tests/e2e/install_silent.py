@@ -1,6 +1,7 @@
 """A silent install from every form of the game CD: the installed tree, the registry entry, the
 shortcuts and the log; then the failures that must stop an install and what they leave behind."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -95,9 +96,11 @@ for form, (cd, audio_tracks) in forms.items():
 # The shortcuts as another reader sees them.
 for link in shortcut_files():
     info = subprocess.run(["lnkinfo", link], capture_output=True, text=True, errors="replace").stdout
-    ok = ("Description\t\t\t: Drovenhelm" in info or "Description" in info and ": Drovenhelm\n" in info) \
-        and "C:\\dvinst\\cdrom-drive\\drovenhelm.exe" in info and "Working directory" in info
-    check(ok, f"lnkinfo {os.path.basename(os.path.dirname(link))}: target, folder, description\n{info[-600:]}")
+    fields = dict(re.findall(r"^\t(Local path|Description|Working directory|Icon location|Icon index)\s*: (.*)$", info, re.M))
+    want = {"Local path": "C:\\dvinst\\cdrom-drive\\drovenhelm.exe", "Description": "Drovenhelm",
+            "Working directory": "C:\\dvinst\\cdrom-drive", "Icon location": "C:\\dvinst\\cdrom-drive\\drovenhelm.exe",
+            "Icon index": "0"}
+    check(fields == want, f"lnkinfo {os.path.basename(os.path.dirname(link))}: {fields}")
 
 # No shortcut where its flag is 0; the registry is rewritten by the next install.
 for flag, gone in (("/nodesktop", 1), ("/nostartmenu", 0)):
