@@ -9,6 +9,7 @@
 #include "install/game_install.h"
 #include "install/install.h"
 #include "install/uninstall.h"
+#include "setup/options.h"
 #include "setup/window.h"
 #include "util/state.h"
 #include "util/util.h"
@@ -77,39 +78,14 @@ static void find_default_cd(void) {
     FindClose(h);
 }
 
-// A relative path would break the uninstall entry and the shortcuts, and the file dialogs may change
-// the current folder while an install runs: options hold full paths.
-static void set_path_option(char field[PATH_TEXT], const char *value) {
-    char full[PATH_TEXT];
-    DWORD n = value[0] ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
-    fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
-}
-
-static void apply_options(int argc, char **argv) {
-    for (int i = 1; i < argc; i++) {
-        const char *a = argv[i];
-        if (_stricmp(a, "/silent") == 0) silent = 1;
-        else if (_stricmp(a, "/nodesktop") == 0) opts.desktop = 0;
-        else if (_stricmp(a, "/nostartmenu") == 0) opts.startmenu = 0;
-        else if (_stricmp(a, "/cd") == 0 || _stricmp(a, "/dir") == 0) {
-            const char *value = i + 1 < argc ? argv[i + 1] : "";
-            set_path_option(_stricmp(a, "/cd") == 0 ? opts.cd : opts.dir, value);
-            i++;
-        }
-    }
-}
-
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     int argc;
     char **argv = ansi_arguments(&argc);
-    for (int i = 1; i < argc; i++)
-        if (_stricmp(argv[i], "/quiet") == 0) quiet = 1;
-    for (int i = 1; i < argc; i++) {
-        if (_stricmp(argv[i], "/uninstall") == 0) return uninstall_stage1();
-        if (_stricmp(argv[i], "/uninstall2") == 0) {
-            if (i + 1 < argc) return uninstall_stage2(argv[i + 1]);
-            break;
-        }
+    const char *folder = NULL;
+    switch (read_run_mode(argc, argv, &folder)) {
+    case RUN_UNINSTALL1: return uninstall_stage1();
+    case RUN_UNINSTALL2: return uninstall_stage2(folder);
+    case RUN_INSTALL: break;
     }
 
     open_log();

@@ -1,0 +1,43 @@
+#include "options.h"
+
+#include <string.h>
+
+#include "util/util.h"
+
+run_mode read_run_mode(int argc, char **argv, const char **folder) {
+    for (int i = 1; i < argc; i++)
+        if (_stricmp(argv[i], "/quiet") == 0) quiet = 1;
+    for (int i = 1; i < argc; i++) {
+        if (_stricmp(argv[i], "/uninstall") == 0) return RUN_UNINSTALL1;
+        if (_stricmp(argv[i], "/uninstall2") == 0) {
+            if (i + 1 >= argc) break;  // without a folder: an ordinary run
+            *folder = argv[i + 1];
+            return RUN_UNINSTALL2;
+        }
+    }
+    return RUN_INSTALL;
+}
+
+void set_path_option(char field[PATH_TEXT], const char *value) {
+    char full[PATH_TEXT];
+    DWORD n = value[0] ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
+    fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
+}
+
+void apply_options(int argc, char **argv) {
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (_stricmp(a, "/silent") == 0) {
+            silent = 1;
+        } else if (_stricmp(a, "/nodesktop") == 0) {
+            opts.desktop = 0;
+        } else if (_stricmp(a, "/nostartmenu") == 0) {
+            opts.startmenu = 0;
+        } else if (_stricmp(a, "/cd") == 0 || _stricmp(a, "/dir") == 0) {
+            // The value is the next argument whatever it looks like, or empty at the end.
+            const char *value = i + 1 < argc ? argv[i + 1] : "";
+            set_path_option(_stricmp(a, "/cd") == 0 ? opts.cd : opts.dir, value);
+            i++;
+        }
+    }
+}

@@ -1,0 +1,14 @@
+// The command line: which run it asks for, and the install options it sets.
+#pragma once
+#include "util/state.h"
+
+enum run_mode { RUN_INSTALL, RUN_UNINSTALL1, RUN_UNINSTALL2 };
+
+// Sets quiet when "/quiet" stands anywhere; then the first "/uninstall", or "/uninstall2" with a
+// folder after it (in *folder), picks an uninstall stage. argv[0] is the program and never an option.
+run_mode read_run_mode(int argc, char **argv, const char **folder);
+// "/silent", "/nodesktop", "/nostartmenu", "/cd X", "/dir X", in any letter case, over the defaults.
+void apply_options(int argc, char **argv);
+// Stores a path option as a full path: a relative one would break the uninstall entry and the
+// shortcuts, and the file dialogs may change the current folder while an install runs.
+void set_path_option(char field[PATH_TEXT], const char *value);
