@@ -1,0 +1,95 @@
+"""The setup's start-up under Wine: where it finds the game CD by itself, and a temporary folder
+too long for the log file's name."""
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import *  # noqa: E402,F403
+
+check = Checks()
+gamecd = os.path.join(TESTDATA, "gamecd")
+setup_exe = os.path.join(BIN, "drovenhelm_setup.exe")
+work = os.path.join(DRIVE_C, "dvmodes")
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+
+
+def setup_beside(folder, images):
+    """A copy of the setup in a folder with the given files (name: source path) beside it."""
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(setup_exe, os.path.join(folder, "drovenhelm_setup.exe"))
+    for name, src in images.items():
+        shutil.copy(src, os.path.join(folder, name))
+    return os.path.join(folder, "drovenhelm_setup.exe")
+
+
+def defaults_line(exe, env=None):
+    """Runs a silent install that fails at once (its CD is missing) and returns the defaults line."""
+    p = subprocess.run([WINE_RUN, exe, "/silent", "/cd", "C:\\missing.iso", "/dir", "C:\\dvmodes\\x"],
+                       stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=120)
+    log = setup_log_in(env) or []
+    lines = [l for l in log if l.startswith("defaults: ")]
+    return p.returncode, lines[0] if lines else None
+
+
+def setup_log_in(env):
+    if env is None:
+        return setup_log()
+    users = os.path.join(env["WINEPREFIX"], "drive_c", "users")
+    for u in os.listdir(users):
+        p = os.path.join(users, u, "Temp", "drovenhelm_setup.log")
+        if os.path.exists(p):
+            return open(p, "rb").read().decode("latin-1").replace("\r", "").splitlines()
+    return None
+
+
+iso = os.path.join(gamecd, "gamecd.iso")
+not_game = os.path.join(TESTDATA, "volume.iso")
+
+# In the test prefix, D: is a CD-ROM drive holding the game CD: it wins over an image beside the setup.
+exe = setup_beside(os.path.join(work, "with-drive"), {"a.iso": iso})
+rc, line = defaults_line(exe)
+check(rc == 1 and line == "defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'", f"a game CD in D: wins: {line}")
+
+# A prefix without a CD-ROM drive for the rest.
+env = dict(os.environ, WINEPREFIX=os.path.join(os.path.dirname(PREFIX), "wineprefix-nocd"))
+nocd_c = os.path.join(env["WINEPREFIX"], "drive_c")
+subprocess.run([WINE_RUN, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
+try:
+    folder = os.path.join(nocd_c, "dvmodes", "images")
+    shutil.rmtree(folder, ignore_errors=True)
+    exe = setup_beside(folder, {"a.iso": iso, "b.iso": iso, "x.iso": not_game})
+    # Which of the game images the folder listing returns first: discinfo lists in that order.
+    _, listing, _ = discinfo(winpath(folder))
+    order = [l.split(" ", 2)[2] for l in listing.splitlines() if l.startswith("file ") and l.endswith(".iso")]
+    first_game = next(n for n in order if n in ("a.iso", "b.iso"))
+    rc, line = defaults_line(exe, env)
+    check(line == f"defaults: cd 'C:\\dvmodes\\images\\{first_game}' dir 'C:\\Games\\Drovenhelm PC'",
+          f"the first game image of the listing wins ({order}): {line}")
+
+    folder = os.path.join(nocd_c, "dvmodes", "others")
+    exe = setup_beside(folder, {"c.iso.bak": iso, "d.bin": iso, "e.nrg": iso, "f.iso": not_game})
+    rc, line = defaults_line(exe, env)
+    check(line == "defaults: cd '' dir 'C:\\Games\\Drovenhelm PC'", f".bak, .bin, .nrg are never tried: {line}")
+
+    # A temporary folder whose path leaves no room for the log's name: no log, the install still runs.
+    # The same run with a shorter folder shows that the log would have gone there.
+    def install_with_temp(name, target):
+        os.makedirs(os.path.join(nocd_c, name), exist_ok=True)
+        p = subprocess.run([WINE_RUN, "cmd", "/c", f"set TMP=C:\\{name}&& set TEMP=C:\\{name}&& start /wait "
+                            f"{winpath(exe)} /silent /cd {winpath(iso)} /dir {target}&& echo exit=%errorlevel%"],
+                           stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=300)
+        return p.stdout.decode("latin-1"), sorted(os.listdir(os.path.join(nocd_c, name)))
+
+    out, left = install_with_temp("t" * 200, "C:\\dvmodes\\t200")
+    check("exit=0" in out and left == ["drovenhelm_setup.log"], f"a 200-character temporary folder gets the log: {left}")
+    out, left = install_with_temp("t" * 240, "C:\\dvmodes\\t240")
+    check("exit=0" in out and os.path.exists(os.path.join(nocd_c, "dvmodes", "t240", "game", "hd", "CD.DAT")),
+          f"a 240-character one: the install runs without a log file ({out.strip()})")
+    check(left == [], f"nothing was written under a cut name in the temporary folder: {left}")
+finally:
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    shutil.rmtree(work, ignore_errors=True)
+check.finish()
