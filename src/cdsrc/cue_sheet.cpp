@@ -171,11 +171,9 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn 
     for (int i = 0; i < count; i++) {
         cd_track *t = &tracks[i];
         uint64_t stop = 0;
-        if (!t->file[0])
-            stop = 0;
-        else if (i + 1 < count && same_file(t->file, tracks[i + 1].file))
+        if (t->file[0] && i + 1 < count && same_file(t->file, tracks[i + 1].file))
             stop = tracks[i + 1].file_offset;
-        else if (!size(user, t->file, &stop))
+        else if (t->file[0] && !size(user, t->file, &stop))
             stop = 0;
         t->sectors = stop > t->file_offset ? (uint32_t)((stop - t->file_offset) / t->sector_size) : 0;
     }
