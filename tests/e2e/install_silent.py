@@ -48,7 +48,9 @@ forms = {
     "iso": (winpath(os.path.join(gamecd, "gamecd.iso")), 0),
     "raw-bin": (winpath(os.path.join(gamecd, "gamecd-raw.bin")), 0),
     "cdrom-drive": ("D:", 0),
+    "cue-sheet": (winpath(os.path.join(gamecd, "gamecd.cue")), 2),
 }
+audio_bytes = (150 + 114) * 2352 + 2 * 44  # the two audio tracks of the cue sheet, with WAV headers
 for form, (cd, audio_tracks) in forms.items():
     target = os.path.join(base, form)
     win_target = "C:\\dvinst\\" + form
@@ -68,7 +70,14 @@ for form, (cd, audio_tracks) in forms.items():
     check(read(os.path.join(target, "uninstall.exe")) == read(setup_exe), f"{form}: uninstall.exe is the setup")
     check(os.path.getsize(os.path.join(target, "drovenhelm.exe")) >= os.path.getsize(game_exe),
           f"{form}: drovenhelm.exe written")
-    check(not os.path.exists(os.path.join(target, "game", "cdaudio")), f"{form}: no audio folder without tracks")
+    audio = os.path.join(target, "game", "cdaudio")
+    if audio_tracks:
+        names = sorted(os.listdir(audio)) if os.path.isdir(audio) else []
+        check(names == ["toc.txt", "track02.wav", "track03.wav"], f"{form}: game\\cdaudio holds the WAVs and toc.txt")
+        check(sum(os.path.getsize(os.path.join(audio, n)) for n in names if n.endswith(".wav")) == audio_bytes,
+              f"{form}: the WAV files hold every audio sector")
+    else:
+        check(not os.path.exists(audio), f"{form}: no audio folder without tracks")
 
     values = reg_query(UNINSTALL_KEY) or {}
     want_values = {
@@ -77,7 +86,7 @@ for form, (cd, audio_tracks) in forms.items():
         "DisplayIcon": ("REG_SZ", f"{win_target}\\drovenhelm.exe,0"),
         "InstallLocation": ("REG_SZ", win_target),
         "Publisher": ("REG_SZ", "Vessik port (fan project)"),
-        "EstimatedSize": ("REG_DWORD", "0x%x" % ((cd_bytes + 20971520) >> 10)),
+        "EstimatedSize": ("REG_DWORD", "0x%x" % ((cd_bytes + (audio_bytes if audio_tracks else 0) + 20971520) >> 10)),
         "NoModify": ("REG_DWORD", "0x1"),
         "NoRepair": ("REG_DWORD", "0x1"),
     }
@@ -87,6 +96,7 @@ for form, (cd, audio_tracks) in forms.items():
 
     log = setup_log() or []
     want_log = [f"Install to {win_target}", None,
+                "CD music: 2 tracks" if audio_tracks else
                 "No CD audio tracks in this source - the game's music needs an image with its tracks (.nrg or .cue/.bin).",
                 "Setting up the game files ...", "Done."]
     body = log[log.index(f"Install to {win_target}"):] if f"Install to {win_target}" in log else []
@@ -97,9 +107,9 @@ for form, (cd, audio_tracks) in forms.items():
 for link in shortcut_files():
     info = subprocess.run(["lnkinfo", link], capture_output=True, text=True, errors="replace").stdout
     fields = dict(re.findall(r"^\t(Local path|Description|Working directory|Icon location|Icon index)\s*: (.*)$", info, re.M))
-    want = {"Local path": "C:\\dvinst\\cdrom-drive\\drovenhelm.exe", "Description": "Drovenhelm",
-            "Working directory": "C:\\dvinst\\cdrom-drive", "Icon location": "C:\\dvinst\\cdrom-drive\\drovenhelm.exe",
-            "Icon index": "0"}
+    last = "C:\\dvinst\\" + list(forms)[-1]  # the links of the last install
+    want = {"Local path": last + "\\drovenhelm.exe", "Description": "Drovenhelm", "Working directory": last,
+            "Icon location": last + "\\drovenhelm.exe", "Icon index": "0"}
     check(fields == want, f"lnkinfo {os.path.basename(os.path.dirname(link))}: {fields}")
 
 # No shortcut where its flag is 0; the registry is rewritten by the next install.

@@ -22,6 +22,7 @@ TEST(do_install, progress_has_one_total_and_only_rises) {
     } cases[] = {
         {"gamecd\\gamecd.iso", 0},
         {"gamecd\\tree", 0},
+        {"gamecd\\gamecd.cue", 2},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.source);

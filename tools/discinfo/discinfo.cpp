@@ -53,6 +53,7 @@ static void report(cd_source *s) {
 }
 
 struct copy_meter {
+    const char *what;
     DWORD start;
     int last_percent;
 };
@@ -64,7 +65,7 @@ static void show_progress(uint64_t done, uint64_t expected, void *user) {
     m->last_percent = percent;
     double seconds = (GetTickCount() - m->start) / 1000.0;
     double mbs = seconds > 0 ? done / 1048576.0 / seconds : 0;
-    fprintf(stderr, "copy %3d%% %.1f MB/s\n", percent, mbs);
+    fprintf(stderr, "%s %3d%% %.1f MB/s\n", m->what, percent, mbs);
 }
 
 int main(int argc, char **argv) {
@@ -92,12 +93,17 @@ int main(int argc, char **argv) {
     }
     int ok = 1;
     if (audio) {
-        copy_meter m = {GetTickCount(), -1};
-        progress p = {0, game_audio_bytes(s), show_progress, &m};
+        copy_meter m = {"audio", GetTickCount(), -1};
+        // The counter sees the sectors, not the 44-byte WAV headers.
+        track_info t[MAX_TRACKS];
+        int n = cd_tracks(s, t, MAX_TRACKS);
+        uint64_t headers = 0;
+        for (int i = 0; i < n; i++) headers += t[i].audio ? WAV_HEADER : 0;
+        progress p = {0, game_audio_bytes(s) - headers, show_progress, &m};
         ok = game_install_audio(s, dest, &p);
         if (!ok) fprintf(stderr, "discinfo: extracting the audio of %s failed\n", cd_describe(s));
     } else if (dest) {
-        copy_meter m = {GetTickCount(), -1};
+        copy_meter m = {"copy", GetTickCount(), -1};
         progress p = {0, cd_total_bytes(s), show_progress, &m};
         cd_skip_folder(s, dest);
         ok = cd_copy_all(s, dest, &p);
