@@ -32,25 +32,19 @@ struct emblem_args {
     const char *indices;
 };
 
-// Options that take a value, by name; a new output is one more row.
-struct value_option {
-    const char *name;
-    size_t field;  // offset of its const char * in emblem_args
-};
-static const value_option options[] = {
-    {"--png", offsetof(emblem_args, png)},
-    {"--indices", offsetof(emblem_args, indices)},
-};
+// Where an option's value goes; null for an unknown option. A new output is one more line here.
+static const char **option_slot(emblem_args *a, const char *name) {
+    if (strcmp(name, "--png") == 0) return &a->png;
+    if (strcmp(name, "--indices") == 0) return &a->indices;
+    return NULL;
+}
 
 static int parse_args(int argc, char **argv, emblem_args *a) {
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
-        const value_option *opt = NULL;
-        for (const value_option &o : options)
-            if (strcmp(arg, o.name) == 0) opt = &o;
-        if (opt) {
+        if (const char **slot = option_slot(a, arg)) {
             if (i + 1 >= argc) return 0;
-            *(const char **)((char *)a + opt->field) = argv[++i];
+            *slot = argv[++i];
         } else if (arg[0] == '-' || a->picture) {
             return 0;
         } else {
