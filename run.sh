@@ -51,19 +51,53 @@ do_test() {
 
 do_demo() {
   do_build
-  local out=$build/demo prefix=$build/demo/wineprefix
-  mkdir -p "$out"
+  local out=$build/demo
+  local prefix=$out/wineprefix run=$top/cmake/wine-run.sh
   bash "$top/tools/sample-cd/make-sample-cd.sh" "$out/cd"
   export WINEPREFIX=$prefix
-  local run=$top/cmake/wine-run.sh
-  for img in drovenhelm.iso drovenhelm.bin; do
-    echo
-    echo "== discinfo $img"
-    "$run" "$build/bin/discinfo.exe" "Z:${out//\//\\}\\cd\\$img" | tr -d '\r'
+  local cue="Z:${out//\//\\}\\cd\\drovenhelm.cue" dir='C:\Games\Drovenhelm PC'
+  echo "== What the setup reads from the sample CD (discinfo)"
+  "$run" "$build/bin/discinfo.exe" "$cue" | tr -d '\r' | sed -n '1,12p'
+  echo
+  echo "== Silent install: drovenhelm_setup.exe /silent /cd $cue /dir \"$dir\""
+  local rc=0
+  "$run" "$build/bin/drovenhelm_setup.exe" /silent /cd "$cue" /dir "$dir" || rc=$?
+  echo "exit code $rc"
+  local installed="$prefix/drive_c/Games/Drovenhelm PC"
+  local user
+  user=$(ls -d "$prefix"/drive_c/users/*/Temp | grep -v Public | head -1)
+  user=${user%/Temp}
+  echo
+  echo "== The log: ${user}/Temp/drovenhelm_setup.log"
+  tr -d '\r' < "$user/Temp/drovenhelm_setup.log"
+  echo
+  echo "== The installed tree: $installed"
+  (cd "$installed" && find . -type f -printf '%10s  %p\n' | sort -k2)
+  echo
+  echo "== The registry entry"
+  "$run" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Drovenhelm_Vessik' | tr -d '\r'
+  echo "== The shortcuts"
+  local link
+  for link in "$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Drovenhelm.lnk" \
+              "$user/Desktop/Drovenhelm.lnk"; do
+    echo "$link"
+    lnkinfo "$link" 2>/dev/null | grep -E 'Local path|Working directory|Description|Icon location' || true
   done
+  echo
+  echo "== The game's icon"
+  mkdir -p "$out/icon"
+  rm -f "$out/icon"/*.png
+  rm -f "$out/icon/drovenhelm.ico"
+  wrestool -x -t14 -o "$out/icon/drovenhelm.ico" "$installed/drovenhelm.exe" 2>/dev/null || true
+  if [ -s "$out/icon/drovenhelm.ico" ] && icotool -x -o "$out/icon" "$out/icon/drovenhelm.ico"; then
+    ls "$out/icon"/*.png
+  else
+    echo "drovenhelm.exe carries no icon"
+  fi
   stop_wine "$prefix"
   echo
-  echo "The sample CD is in $out/cd; the Wine prefix of the demo is $prefix."
+  echo "The sample CD is in $out/cd, the demo's Wine prefix in $prefix."
+  return $rc
 }
 
 case "${1:-}" in
