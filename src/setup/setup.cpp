@@ -9,6 +9,7 @@
 #include "install/game_install.h"
 #include "install/install.h"
 #include "install/uninstall.h"
+#include "setup/options.h"
 #include "setup/window.h"
 #include "util/state.h"
 #include "util/util.h"
@@ -75,14 +76,6 @@ static void find_default_cd(void) {
         try_default_cd(path);
     } while (!opts.cd[0] && FindNextFileA(h, &f));
     FindClose(h);
-}
-
-// A relative path would break the uninstall entry and the shortcuts, and the file dialogs may change
-// the current folder while an install runs: options hold full paths.
-static void set_path_option(char field[PATH_TEXT], const char *value) {
-    char full[PATH_TEXT];
-    DWORD n = value[0] ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
-    fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
 }
 
 static void apply_options(int argc, char **argv) {
