@@ -103,7 +103,13 @@ static void pick_image(void) {
     ofn.nMaxFile = sizeof file;
     ofn.lpstrTitle = "Drovenhelm CD";
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&ofn)) SetWindowTextA(e_cd, file);
+    // The dialog moves the current folder to where it browsed (OFN_NOCHANGEDIR does not stop that
+    // for an open dialog); a relative folder in the fields must keep meaning the setup's own.
+    char cwd[PATH_TEXT];
+    DWORD n = GetCurrentDirectoryA(sizeof cwd, cwd);
+    BOOL picked = GetOpenFileNameA(&ofn);
+    if (n > 0 && n < sizeof cwd) SetCurrentDirectoryA(cwd);
+    if (picked) SetWindowTextA(e_cd, file);
 }
 
 // Called on the worker thread after every progress addition; posts only when the thousandth changes.
