@@ -1,6 +1,275 @@
 #include "window.h"
 
-// The window comes next; until then a run without /silent says so and ends.
-void window_run(HINSTANCE, int) {
-    MessageBoxA(NULL, "This setup build has no window yet: use /silent.", "Drovenhelm setup", MB_ICONWARNING);
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "install/install.h"
+#include "setup/options.h"
+#include "util/state.h"
+#include "util/util.h"
+
+enum {
+    ID_IMAGE = 101,
+    ID_FOLDER = 102,
+    ID_BROWSE = 103,
+    ID_INSTALL = 104,
+    ID_CLOSE = 105,
+    PROGRESS_FULL = 1000,
+    CLIENT_W = 630,
+    CLIENT_H = 420,
+    MAIN_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+};
+
+// The window's sizes are device pixels: the manifest declares the process DPI-aware.
+static_assert(sizeof(NONCLIENTMETRICSA) == 344, "the full record, padded border width included");
+static_assert(sizeof(OPENFILENAMEA) == 152, "the record with its Windows 2000 fields");
+
+static const char class_name[] = "DrovenhelmSetup";
+static const char box_title[] = "Drovenhelm setup";
+static const char ready_text[] = "Ready. About 500 MB of free space is needed.";
+
+// Touched on the window thread only, except where said.
+static HFONT font;  // set before any worker exists, never deleted
+static HWND e_cd, e_dir, c_start, c_desk, prog, st, lst, b_install, b_close;
+static int busy;     // a worker runs: from Install until its end message is handled
+static int done_ok;  // an install succeeded: Install reads Play
+static int last = -1;  // the worker's alone: the progress value it posted last
+
+struct control {
+    const char *cls;
+    const char *text;
+    DWORD style;
+    int x, y, w, h, id;
+    HWND *keep;
+};
+
+static const control controls[] = {
+    {"STATIC",
+     "Install Drovenhelm as a native Windows game.\nYou need your Drovenhelm CD (the disc, an ISO / BIN+CUE "
+     "image, or a copied folder).",
+     0, 16, 14, 600, 36, 0, NULL},
+    {"STATIC", "CD:", 0, 16, 66, 90, 20, 0, NULL},
+    {"EDIT", opts.cd, ES_AUTOHSCROLL, 110, 62, 360, 24, 0, &e_cd},
+    {"BUTTON", "Image...", 0, 478, 62, 66, 24, ID_IMAGE, NULL},
+    {"BUTTON", "Folder...", 0, 548, 62, 66, 24, ID_FOLDER, NULL},
+    {"STATIC", "Install to:", 0, 16, 98, 90, 20, 0, NULL},
+    {"EDIT", opts.dir, ES_AUTOHSCROLL, 110, 94, 360, 24, 0, &e_dir},
+    {"BUTTON", "Browse...", 0, 478, 94, 136, 24, ID_BROWSE, NULL},
+    {"BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX, 16, 134, 200, 22, 0, &c_start},
+    {"BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX, 230, 134, 200, 22, 0, &c_desk},
+    {"msctls_progress32", "", 0, 16, 168, 598, 18, 0, &prog},
+    {"STATIC", ready_text, 0, 16, 192, 598, 20, 0, &st},
+    {"LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 16, 216, 598, 110, 0, &lst},
+    {"BUTTON", "Install", BS_DEFPUSHBUTTON, 418, 336, 96, 30, ID_INSTALL, &b_install},
+    {"BUTTON", "Cancel", 0, 518, 336, 96, 30, ID_CLOSE, &b_close},
+};
+
+static HWND mk(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id) {
+    HWND c = CreateWindowExA(strcmp(cls, "EDIT") == 0 ? WS_EX_CLIENTEDGE : 0, cls, text,
+                             style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd, (HMENU)(INT_PTR)id,
+                             GetModuleHandleA(NULL), NULL);
+    SendMessageA(c, WM_SETFONT, (WPARAM)font, TRUE);
+    return c;
+}
+
+static void browse_folder(HWND edit, const char *title) {
+    char name[MAX_PATH];
+    BROWSEINFOA bi = {};
+    bi.hwndOwner = hwnd;
+    bi.pszDisplayName = name;
+    bi.lpszTitle = title;
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    LPITEMIDLIST items = SHBrowseForFolderA(&bi);
+    if (!items) return;
+    char path[MAX_PATH];
+    if (SHGetPathFromIDListA(items, path)) SetWindowTextA(edit, path);
+    CoTaskMemFree(items);
+}
+
+static void pick_image(void) {
+    char file[PATH_TEXT] = {};
+    GetWindowTextA(e_cd, file, sizeof file);
+    // A folder is no file name: the dialog would refuse it or open inside it with a bad name.
+    if (is_dir(file)) file[0] = 0;
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd;
+    ofn.lpstrFilter = "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpstrTitle = "Drovenhelm CD";
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    // The dialog moves the current folder to where it browsed (OFN_NOCHANGEDIR does not stop that
+    // for an open dialog); a relative folder in the fields must keep meaning the setup's own.
+    char cwd[PATH_TEXT];
+    DWORD n = GetCurrentDirectoryA(sizeof cwd, cwd);
+    BOOL picked = GetOpenFileNameA(&ofn);
+    if (n > 0 && n < sizeof cwd) SetCurrentDirectoryA(cwd);
+    if (picked) SetWindowTextA(e_cd, file);
+}
+
+// Called on the worker thread after every progress addition; posts only when the thousandth changes.
+static void on_progress(uint64_t done, uint64_t expected, void *) {
+    int value = 0;
+    if (expected) {
+        // 128 bits: done * 1000 must not wrap for any size a source can report.
+        unsigned __int128 v = (unsigned __int128)done * PROGRESS_FULL / expected;
+        value = v > PROGRESS_FULL ? PROGRESS_FULL : (int)v;
+    }
+    if (value == last) return;
+    if (!hwnd || silent) return;
+    last = value;
+    PostMessageA(hwnd, WM_SETUP_PROGRESS, (WPARAM)value, 0);
+}
+
+static DWORD WINAPI worker(LPVOID) {
+    int ok = do_install(&opts, on_progress, NULL);
+    // The last act of the worker: opts may be written again once this has arrived.
+    PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)ok, 0);
+    return 0;
+}
+
+static void play(void) {
+    // The folder of the finished install, even if the field was edited since.
+    char exe[LONG_TEXT];
+    fmt_cut(exe, sizeof exe, "%s\\drovenhelm.exe", opts.dir);
+    ShellExecuteA(NULL, "open", exe, NULL, opts.dir, SW_SHOWNORMAL);
+    DestroyWindow(hwnd);
+}
+
+static void start_install(void) {
+    char text[PATH_TEXT];
+    GetWindowTextA(e_cd, text, sizeof text);
+    set_path_option(opts.cd, text);
+    GetWindowTextA(e_dir, text, sizeof text);
+    set_path_option(opts.dir, text);
+    opts.startmenu = SendMessageA(c_start, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    opts.desktop = SendMessageA(c_desk, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (!opts.cd[0] || !opts.dir[0]) {
+        MessageBoxA(hwnd, "Please choose the CD and the install folder.", box_title, MB_ICONWARNING);
+        return;
+    }
+    busy = 1;
+    EnableWindow(b_install, FALSE);
+    SetWindowTextA(b_close, "Cancel");
+    SetWindowTextA(st, "Installing...");
+    HANDLE t = CreateThread(NULL, 0, worker, NULL, 0, NULL);
+    if (t) {
+        CloseHandle(t);
+        return;
+    }
+    // No worker: back to Ready, with the reason in the list and the status line like any log line.
+    // No worker runs, so this thread may write the log.
+    DWORD err = GetLastError();
+    busy = 0;
+    EnableWindow(b_install, TRUE);
+    SetWindowTextA(st, ready_text);
+    setup_log("ERROR: cannot start the install (error %lu)", err);
+}
+
+static void on_close(void) {
+    if (!busy) {
+        DestroyWindow(hwnd);
+        return;
+    }
+    if (MessageBoxA(hwnd, "Stop the installation?", box_title, MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    // The question's own message loop may have handled the end of the install meanwhile.
+    if (busy) ExitProcess(1);
+    DestroyWindow(hwnd);
+}
+
+static void on_command(int id) {
+    switch (id) {
+    case ID_IMAGE: pick_image(); break;
+    case ID_FOLDER: browse_folder(e_cd, "Drovenhelm CD (drive or folder)"); break;
+    case ID_BROWSE: browse_folder(e_dir, "Install folder"); break;
+    case ID_INSTALL:
+        if (done_ok) play();
+        else start_install();
+        break;
+    case ID_CLOSE: on_close(); break;
+    }
+}
+
+static void on_done(int ok) {
+    busy = 0;
+    if (ok) {
+        done_ok = 1;
+        SendMessageA(prog, PBM_SETPOS, PROGRESS_FULL, 0);
+        SetWindowTextA(st, "Drovenhelm is installed.");
+        SetWindowTextA(b_install, "Play");
+    } else {
+        SetWindowTextA(st, "The installation did not finish - see the messages above.");
+    }
+    EnableWindow(b_install, TRUE);
+    SetWindowTextA(b_close, "Close");
+}
+
+static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_COMMAND: on_command(LOWORD(wp)); return 0;
+    case WM_CLOSE: on_close(); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_SETUP_LOG: {
+        char *line = (char *)lp;  // made by setup_log; ownership came with the message
+        if (!line) return 0;
+        LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
+        SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
+        SetWindowTextA(st, line);
+        free(line);
+        return 0;
+    }
+    case WM_SETUP_PROGRESS: SendMessageA(prog, PBM_SETPOS, wp, 0); return 0;
+    case WM_SETUP_DONE: on_done(wp != 0); return 0;
+    }
+    return DefWindowProcA(w, msg, wp, lp);
+}
+
+void window_run(HINSTANCE inst, int show) {
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    // For the folder picker; the thread stays initialised for the rest of the run.
+    CoInitialize(NULL);
+    NONCLIENTMETRICSA ncm = {};
+    ncm.cbSize = sizeof ncm;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
+    font = CreateFontIndirectA(&ncm.lfMessageFont);
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = wndproc;
+    wc.hInstance = inst;
+    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(1));
+    wc.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = class_name;
+    RegisterClassA(&wc);
+
+    RECT r = {0, 0, CLIENT_W, CLIENT_H};
+    AdjustWindowRect(&r, MAIN_STYLE, FALSE);
+    hwnd = CreateWindowExA(0, class_name, "Drovenhelm - Vessik Setup", MAIN_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                           r.right - r.left, r.bottom - r.top, NULL, NULL, inst, NULL);
+    if (!hwnd) {
+        setup_log("ERROR: cannot create the setup window (error %lu)", GetLastError());
+        return;
+    }
+    for (const control &c : controls) {
+        HWND h = mk(c.cls, c.text, c.style, c.x, c.y, c.w, c.h, c.id);
+        if (c.keep) *c.keep = h;
+    }
+    // Ticked whatever the command line said: the boxes, not /nodesktop, decide a window install.
+    SendMessageA(c_start, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageA(c_desk, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageA(prog, PBM_SETRANGE32, 0, PROGRESS_FULL);
+    ShowWindow(hwnd, show);
+
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        if (IsDialogMessageA(hwnd, &m)) continue;
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
 }

@@ -1,0 +1,414 @@
+"""The setup window under Xvfb, driven from outside by window_driver: its controls, the flows of an
+install (empty field, failure, success, Play), stopping an install, the progress messages of one
+install, and a worker that cannot be started. Screenshots of each state go to TEST_BIN/window/shots."""
+import glob
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+if not os.environ.get("DISPLAY"):
+    print("no DISPLAY: the window needs Xvfb (./run.sh test)")
+    sys.exit(77)
+
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import BIN, WINE_RUN, winpath  # noqa: E402
+
+TEST_BIN = os.environ["TEST_BIN"]
+PREFIX = os.environ["WINEPREFIX"]
+DRIVER = os.path.join(TEST_BIN, "window_driver.exe")
+SETUP = os.path.join(BIN, "drovenhelm_setup.exe")
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WORK = os.path.join(TEST_BIN, "window")
+SHOTS = os.path.join(WORK, "shots")
+
+READY = "Ready. About 500 MB of free space is needed."
+INSTALLED = "Drovenhelm is installed."
+FAILED = "The installation did not finish - see the messages above."
+INTRO = ("Install Drovenhelm as a native Windows game.\nYou need your Drovenhelm CD (the disc, an ISO / BIN+CUE "
+         "image, or a copied folder).")
+BOX_TITLE = "Drovenhelm setup"
+CHILD = 0x50000000  # WS_CHILD | WS_VISIBLE
+# Child indices in creation order.
+E_CD, IMAGE, FOLDER, E_DIR, BROWSE, STATUS, LIST, INSTALL, CLOSE, PROG = 2, 3, 4, 6, 7, 11, 12, 13, 14, 10
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what)
+    if not ok:
+        failures.append(what)
+    return ok
+
+
+class Stop(Exception):
+    pass
+
+
+def drv(*args, expect=0, timeout=60):
+    p = subprocess.run([WINE_RUN, DRIVER, *[str(a) for a in args]], stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=timeout)
+    out = p.stdout.decode("latin-1").replace("\r", "")
+    if expect is not None and p.returncode != expect:
+        raise Stop(f"window_driver {' '.join(map(str, args))}: exit {p.returncode}: {out.strip()[:600]}")
+    return out
+
+
+def dump():
+    return json.loads(drv("dump"))
+
+
+def texts(d):
+    return [c["text"] for c in d["controls"]]
+
+
+def box(title, text, buttons):
+    b = json.loads(drv("box", 10000))
+    found = sorted((c["id"], c["text"].replace("&", "")) for c in b["controls"] if c["class"].lower() == "button"
+                   and c["visible"])
+    check(b["title"] == title and b["text"] == text and found == sorted(buttons),
+          f"box {text!r}: title {b['title']!r}, text {b['text']!r}, buttons {found}")
+    return b
+
+
+def shoot(name, rect):
+    """The window's part of the screen; a screen without the window would be one colour."""
+    os.makedirs(SHOTS, exist_ok=True)
+    full = os.path.join(SHOTS, name + "-screen.png")
+    out = os.path.join(SHOTS, name + ".png")
+    subprocess.run(["import", "-window", "root", full], check=True)
+    l, t, r, b = rect
+    subprocess.run(["/usr/bin/convert", full, "-crop", f"{r - l}x{b - t}+{l}+{t}", "+repage", out], check=True)
+    os.remove(full)
+    colours = subprocess.run(["/usr/bin/identify", "-format", "%k", out], capture_output=True, text=True).stdout
+    check(int(colours or 0) > 8, f"screenshot {name}.png shows the window ({colours} colours)")
+
+
+class Setup:
+    """One run of the setup, started through the driver with its own temporary folder (so its log is
+    its own), with window_hook attached."""
+
+    def __init__(self, name, *args, env=None, cwd=None):
+        self.name = name
+        self.temp = os.path.join(WORK, name + "-temp")
+        self.record = os.path.join(WORK, name + ".record")
+        self.report = os.path.join(WORK, name + ".game")
+        for f in (self.record, self.report):
+            if os.path.exists(f):
+                os.remove(f)
+        e = dict(os.environ, DROVENHELM_TEST_RECORD=winpath(self.record), DROVENHELM_GAME_REPORT=winpath(self.report))
+        e.update(env or {})
+        self.p = subprocess.Popen([WINE_RUN, DRIVER, "run", winpath(self.temp), winpath(SETUP), *args], env=e,
+                                  cwd=cwd or WORK, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        drv("wait-window", 30000)
+        drv("attach")
+
+    def exit_code(self, timeout=30):
+        try:
+            return self.p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return "still running"
+
+    def end(self):
+        """After a failed step: end the setup if it still runs."""
+        if self.p.poll() is None:
+            drv("kill", expect=None)
+            try:
+                self.p.wait(20)
+            except subprocess.TimeoutExpired:
+                self.p.kill()
+
+    def log(self):
+        with open(os.path.join(self.temp, "drovenhelm_setup.log"), encoding="latin-1") as f:
+            return f.read().replace("\r", "").splitlines()
+
+    def records(self):
+        with open(self.record, encoding="latin-1") as f:
+            return f.read().replace("\r", "").splitlines()
+
+
+def flow(fn):
+    """Runs one flow; a step that cannot go on ends the flow, not the test."""
+    def run():
+        print(f"--- {fn.__name__}: {fn.__doc__}")
+        s = None
+        try:
+            s = fn()
+        except (Stop, subprocess.TimeoutExpired, ValueError, KeyError, OSError) as e:
+            check(False, f"{fn.__name__}: {e}")
+        finally:
+            if isinstance(s, Setup):
+                s.end()
+    return run
+
+
+def make_cds():
+    """The sample game CD, and a game CD with more than a thousand small files, so that one install
+    reports progress far more often than a thousand times."""
+    subprocess.run(["bash", os.path.join(SOURCE, "tools", "sample-cd", "make-sample-cd.sh"),
+                    os.path.join(WORK, "cd")], check=True, capture_output=True)
+    many = os.path.join(WORK, "many")
+    shutil.copytree(os.path.join(WORK, "cd", "tree"), many)
+    os.makedirs(os.path.join(many, "MANY"))
+    for i in range(1200):
+        with open(os.path.join(many, "MANY", f"F{i:04}.TXT"), "w") as f:
+            f.write(f"{i}\n" * 20)
+    subprocess.run(["genisoimage", "-quiet", "-l", "-V", "DROVENHELM", "-o", os.path.join(WORK, "many.iso"), many],
+                   check=True)
+    return winpath(os.path.join(WORK, "cd", "drovenhelm.iso")), winpath(os.path.join(WORK, "many.iso"))
+
+
+shutil.rmtree(WORK, ignore_errors=True)
+os.makedirs(WORK)
+SMALL_CD, MANY_CD = make_cds()
+USERS = [u for u in glob.glob(os.path.join(PREFIX, "drive_c", "users", "*")) if os.path.basename(u) != "Public"]
+LINKS = [p for u in USERS for p in (os.path.join(u, "Desktop", "Drovenhelm.lnk"),
+         os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"))]
+
+
+@flow
+def main_flow():
+    """controls, empty fields, a failed install, a held install with No, every line, Play"""
+    dir_a = winpath(os.path.join(WORK, "inst-a"))
+    s = Setup("main", "/cd", SMALL_CD, "/dir", dir_a, "/nodesktop")
+    d = dump()
+    check(d["title"] == "Drovenhelm - Vessik Setup" and d["class"] == "DrovenhelmSetup", f"title {d['title']!r}")
+    check(d["client"] == [630, 420], f"client area {d['client']}")
+    # The system adds WS_VISIBLE and WS_CLIPSIBLINGS to the style, and WS_EX_WINDOWEDGE for the caption.
+    check(d["style"] & ~0x14000000 == 0x00CA0000 and d["exstyle"] & ~0x100 == 0,
+          f"window style {d['style']:#x}, extended {d['exstyle']:#x}")
+    table = [  # class, text, extra style, x, y, width, height, id
+        ("STATIC", INTRO, 0, 16, 14, 600, 36, 0),
+        ("STATIC", "CD:", 0, 16, 66, 90, 20, 0),
+        ("EDIT", SMALL_CD, 0x80, 110, 62, 360, 24, 0),
+        ("BUTTON", "Image...", 0, 478, 62, 66, 24, 101),
+        ("BUTTON", "Folder...", 0, 548, 62, 66, 24, 102),
+        ("STATIC", "Install to:", 0, 16, 98, 90, 20, 0),
+        ("EDIT", dir_a, 0x80, 110, 94, 360, 24, 0),
+        ("BUTTON", "Browse...", 0, 478, 94, 136, 24, 103),
+        ("BUTTON", "Start menu shortcut", 3, 16, 134, 200, 22, 0),
+        ("BUTTON", "Desktop shortcut", 3, 230, 134, 200, 22, 0),
+        ("MSCTLS_PROGRESS32", "", 0, 16, 168, 598, 18, 0),
+        ("STATIC", READY, 0, 16, 192, 598, 20, 0),
+        ("LISTBOX", "", 0x00A00100, 16, 216, 598, 110, 0),
+        ("BUTTON", "Install", 1, 418, 336, 96, 30, 104),
+        ("BUTTON", "Cancel", 0, 518, 336, 96, 30, 105),
+    ]
+    check(len(d["controls"]) == len(table), f"{len(d['controls'])} controls")
+    for want, c in zip(table, d["controls"]):
+        # The list box drops WS_VSCROLL while its lines fit; checked again once they overflow.
+        shown = c["style"] | (0x00200000 if want[0] == "LISTBOX" else 0)
+        got = (c["class"].upper(), c["text"], shown & ~CHILD, c["x"], c["y"], c["w"], c["h"], c["id"])
+        check(got == want and c["style"] & CHILD == CHILD and c["exstyle"] == (0x200 if want[0] == "EDIT" else 0),
+              f"control {want[1][:24]!r}: {got} style {c['style']:#x} ex {c['exstyle']:#x}")
+    boxes = d["controls"][8:10]
+    check([c["check"] for c in boxes] == [1, 1], "both shortcut boxes ticked despite /nodesktop")
+    prog = d["controls"][PROG]
+    check((prog["low"], prog["high"], prog["pos"]) == (0, 1000, 0), f"progress range {prog['low']}..{prog['high']}")
+    shoot("ready", d["rect"])
+
+    # The file dialog starts with the image's name, or with none for a folder; cancelled, it changes nothing.
+    for field, name in ((SMALL_CD, "drovenhelm.iso"), ("D:\\", "")):
+        drv("set", E_CD, field)
+        drv("click", IMAGE)
+        b = json.loads(drv("box", 10000))
+        shown = [c["text"] for c in b["controls"] if c["id"] == 1148]  # the file name box
+        types = [c["text"] for c in b["controls"] if c["id"] == 1136]  # the type filter
+        check(b["title"] == "Drovenhelm CD" and shown == [name] and types == ["CD images (*.iso;*.cue;*.bin)"],
+              f"Image... on {field!r}: title {b['title']!r}, name {shown}, type {types}")
+        drv("answer", IDCANCEL)
+        drv("box-gone", 5000)
+        check(dump()["controls"][E_CD]["text"] == field, "cancelled file dialog keeps the field")
+    # The folder picker starts at the desktop; OK there puts the desktop's folder into the field.
+    drv("click", FOLDER)
+    b = json.loads(drv("box", 10000))
+    check("Drovenhelm CD (drive or folder)" in [c["text"] for c in b["controls"]], "Folder... shows its title")
+    drv("answer", IDOK)
+    drv("box-gone", 5000)
+    picked = dump()["controls"][E_CD]["text"]
+    check(picked.lower().startswith("c:\\users\\") and picked.lower().endswith("\\desktop"), f"Folder... gave {picked!r}")
+    drv("click", BROWSE)
+    drv("box", 10000)
+    drv("answer", IDCANCEL)
+    drv("box-gone", 5000)
+    check(dump()["controls"][E_DIR]["text"] == dir_a, "cancelled folder picker keeps the field")
+
+    for cd, folder in (("", dir_a), (SMALL_CD, "")):
+        drv("set", E_CD, cd)
+        drv("set", E_DIR, folder)
+        drv("click", INSTALL)
+        box(BOX_TITLE, "Please choose the CD and the install folder.", [(IDOK, "OK")])
+        drv("answer", IDOK)
+        drv("box-gone", 5000)
+        t = texts(dump())
+        check(t[STATUS] == READY and t[INSTALL] == "Install" and t[CLOSE] == "Cancel",
+              f"empty field {'CD' if not cd else 'folder'}: still Ready")
+
+    # Two failed installs, the second appending to the first one's lines: a readable volume that is not
+    # the game's CD, then an image that does not exist.
+    drv("set", E_DIR, dir_a)
+    failed_lines = []
+    for cd, reason in ((winpath(os.path.join(os.environ["TESTDATA"], "volume.iso")), "this is not the Drovenhelm CD"),
+                       (winpath(os.path.join(WORK, "missing.iso")), "the CD is not a readable disc, image or folder")):
+        drv("set", E_CD, cd)
+        drv("click", INSTALL)
+        drv("wait-text", CLOSE, "Close", 30000)
+        d = dump()
+        c = d["controls"]
+        check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and c[INSTALL]["enabled"],
+              f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r} enabled {c[INSTALL]['enabled']}")
+        failed_lines += [f"Install to {dir_a}", f"ERROR: {reason}"]
+        check(c[LIST]["items"] == failed_lines, f"failed install lists {c[LIST]['items']}")
+    shoot("failed", d["rect"])
+
+    # A third install, held at its first log line; the folder is relative and must become absolute.
+    for link in LINKS:
+        if os.path.exists(link):
+            os.remove(link)
+    rel = os.path.join(WORK, "rel", "inst")
+    drv("set", E_CD, MANY_CD)
+    drv("set", E_DIR, "rel\\inst")
+    drv("hold")
+    drv("click", INSTALL)
+    drv("wait-text", STATUS, "Installing...", 10000)
+    d = dump()
+    c = d["controls"]
+    check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == failed_lines,
+          "Installing: Install disabled, Cancel, the old lines kept")
+    shoot("installing", d["rect"])
+    # The close box, clicked with the real mouse, asks; No lets the install go on.
+    x, y = drv("closebox").split()
+    subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], check=True)
+    b = box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
+    shoot("question", [min(d["rect"][0], b["rect"][0]), min(d["rect"][1], b["rect"][1]),
+                       max(d["rect"][2], b["rect"][2]), max(d["rect"][3], b["rect"][3])])
+    drv("answer", IDNO)
+    drv("box-gone", 5000)
+    t = texts(dump())
+    check(t[STATUS] == "Installing..." and s.p.poll() is None, "after No the install goes on")
+    out = drv("follow", 30000, expect=None)
+    print(out.rstrip())
+    check("FAIL" not in out and out.rstrip().endswith("ended"),
+          "every line is appended, selected and shown in the status line")
+    drv("release")
+    d = dump()
+    c = d["controls"]
+    check(c[STATUS]["text"] == INSTALLED and c[INSTALL]["text"] == "Play" and c[INSTALL]["enabled"]
+          and c[CLOSE]["text"] == "Close" and c[PROG]["pos"] == 1000,
+          f"Installed: {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, bar {c[PROG]['pos']}")
+    check(c[LIST]["style"] == 0x50A00100 and len(c[LIST]["items"]) > 7,
+          f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
+    log = s.log()
+    check(log[:2] == ["setup started", f"defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'"]
+          and c[LIST]["items"] == log[2:], f"the list holds every line logged since the window exists ({len(log)})")
+    check(f"Install to {winpath(rel)}" in c[LIST]["items"], f"relative folder made absolute: {winpath(rel)}")
+    check(os.path.isfile(os.path.join(rel, "drovenhelm.exe")) and os.path.isdir(os.path.join(rel, "game", "cd", "MANY")),
+          "installed into the absolute folder")
+    check(all(os.path.isfile(p) for p in LINKS) and LINKS, f"both shortcuts made despite /nodesktop: {LINKS}")
+    shoot("installed", d["rect"])
+
+    # Progress: the last install's messages, between the end of the one before and its own.
+    rec = s.records()
+    ends = [i for i, r in enumerate(rec) if r.startswith("done ")]
+    check([rec[i][:6] for i in ends] == ["done 0", "done 0", "done 1"], f"installs ended: {[rec[i] for i in ends]}")
+    posts = [int(r.split()[1]) for r in rec[ends[-2]:ends[-1]] if r.startswith("progress ")]
+    writes = int(rec[ends[-1]].split("writes=")[1])
+    check(0 < len(posts) <= 1001 and writes > 1001,
+          f"one install: {len(posts)} progress messages for {writes} blocks written")
+    check(all(a < b for a, b in zip(posts, posts[1:])) and posts[-1] == 1000,
+          f"progress rises strictly to 1000 ({posts[:3]} ... {posts[-3:]})")
+    check([r[4:] for r in rec if r.startswith("log ")] == c[LIST]["items"], "every posted line reached the list")
+
+    drv("click", INSTALL)
+    code = s.exit_code()
+    check(code == 0, f"Play: exit code {code}")
+    for _ in range(100):
+        if os.path.exists(s.report) and os.path.getsize(s.report):
+            break
+        time.sleep(0.1)
+    with open(s.report, encoding="latin-1") as f:
+        cwd, cmd = f.read().replace("\r", "").splitlines()[:2]
+    check(cwd == winpath(rel) and "drovenhelm.exe" in cmd.lower() and winpath(rel).lower() in cmd.lower(),
+          f"the game ran in {cwd!r} as {cmd!r}")
+    return s
+
+
+@flow
+def stop_yes():
+    """Yes to "Stop the installation?" ends the process with exit code 1"""
+    s = Setup("stop", "/cd", SMALL_CD, "/dir", winpath(os.path.join(WORK, "inst-stop")))
+    drv("hold")
+    drv("click", INSTALL)
+    drv("wait-text", STATUS, "Installing...", 10000)
+    drv("click", CLOSE)
+    box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
+    drv("answer", IDYES)
+    code = s.exit_code()
+    check(code == 1, f"exit code {code}")
+    check(s.log()[-1] == f"Install to {winpath(os.path.join(WORK, 'inst-stop'))}",
+          f"the log is complete up to the stop: {s.log()[-1]!r}")
+    return s
+
+
+@flow
+def finished_while_asking():
+    """the install ends while the question is open: Yes closes normally, exit code 0"""
+    s = Setup("asking", "/cd", SMALL_CD, "/dir", winpath(os.path.join(WORK, "inst-asking")))
+    drv("hold")
+    drv("click", INSTALL)
+    drv("wait-text", STATUS, "Installing...", 10000)
+    drv("close")
+    box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
+    drv("release")
+    drv("wait-text", STATUS, INSTALLED, 30000)
+    drv("box", 1000)  # still asking
+    drv("answer", IDYES)
+    code = s.exit_code()
+    check(code == 0, f"exit code {code}")
+    return s
+
+
+@flow
+def cancel_before_install():
+    """Cancel before any install closes without a question, exit code 0"""
+    s = Setup("cancel", "/cd", SMALL_CD)
+    drv("click", CLOSE)
+    code = s.exit_code(timeout=15)
+    check(code == 0, f"exit code {code}")
+    return s
+
+
+@flow
+def thread_fails():
+    """CreateThread fails: the reason is logged and shown, the window is Ready again"""
+    s = Setup("nothread", "/cd", SMALL_CD, "/dir", winpath(os.path.join(WORK, "inst-nothread")),
+              env={"DROVENHELM_TEST_FAIL_THREADS": "1"})
+    drv("click", INSTALL)
+    line = "ERROR: cannot start the install (error 8)"
+    drv("wait-text", STATUS, line, 10000)
+    d = dump()
+    c = d["controls"]
+    check(c[INSTALL]["enabled"] and c[INSTALL]["text"] == "Install" and c[CLOSE]["text"] == "Cancel"
+          and c[LIST]["items"] == [line] and c[LIST]["cursel"] == 0, f"Ready again, the reason listed: {c[LIST]['items']}")
+    check(s.log()[-1] == line, "the reason is in the log file")
+    shoot("thread-failed", d["rect"])
+    # Ready for real: the next Install runs, and Close then needs no question.
+    drv("click", INSTALL)
+    drv("wait-text", STATUS, INSTALLED, 30000)
+    drv("click", CLOSE)
+    code = s.exit_code(timeout=15)
+    check(code == 0, f"exit code {code}")
+    check(s.records()[1] == "CreateThread refused", "the first CreateThread was refused")
+    return s
+
+
+for f in (main_flow, stop_yes, finished_while_asking, cancel_before_install, thread_fails):
+    f()
+
+print(f"{len(failures)} failed; screenshots in {SHOTS}")
+sys.exit(1 if failures else 0)
