@@ -8,8 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
 
-# Rebuilt only when this script changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" | sha1sum | cut -c1-12)
+# Rebuilt only when this script or one of its tools changes.
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd 2>/dev/null || true
 rm -rf tree volume* gamecd .made-*
@@ -35,8 +35,9 @@ python3 "$here/tools/iso2raw.py" mode2 volume.iso volume-m2.bin
 
 # --- a game CD -----------------------------------------------------------------------------
 # The signature files, videos in several letter cases, root files with and without extensions,
-# a hidden and a read-only file, folders two levels deep; as a folder, an ISO, a raw BIN, and a
-# cue sheet whose one BIN holds the data track and two audio tracks made by sox.
+# a hidden and a read-only file, folders two levels deep, the title animation that the game's icon
+# is made from; as a folder, an ISO, a raw BIN, and a cue sheet whose one BIN holds the data track
+# and two audio tracks made by sox.
 g=gamecd/tree
 mkdir -p $g/DATA/MAPS $g/MOVIES
 printf 'MZ launcher' > $g/SKIPIT.EXE
@@ -51,6 +52,7 @@ chmod a-w $g/LOCKED.DAT
 head -c 1500000 /dev/urandom > $g/DATA/LEVELS.DAT
 head -c 70000 /dev/urandom > $g/DATA/MAPS/MAP01.DAT
 head -c 5000 /dev/urandom > $g/MOVIES/CREDITS.AVI
+python3 "$here/tools/anim.py" --title $g/TITLE.FLI
 genisoimage -quiet -l -allow-multidot -hidden HIDDEN.DAT -V DROVENHELM -o gamecd/gamecd.iso $g
 python3 "$here/tools/iso2raw.py" mode1 gamecd/gamecd.iso gamecd/gamecd-raw.bin
 # Audio: 150 sectors (2 s) of a tone and 114 sectors of noise, 16-bit stereo little-endian at 44.1 kHz.

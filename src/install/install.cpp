@@ -1,10 +1,12 @@
 #include "install.h"
 
 #include <shlobj.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
 #include "game_install.h"
+#include "icon/icon.h"
 
 static int fail(const char *reason) {
     setup_log("ERROR: %s", reason);
@@ -73,6 +75,24 @@ static int write_game_exe(const char *exe) {
     return write_file(exe, data, SizeofResource(NULL, r));
 }
 
+void install_game_icon(const char *cd_dir, const char *exe) {
+    const char *name = game_icon_lbm();
+    if (!name || !name[0]) return;
+    char path[PATH_TEXT];
+    fmt_cut(path, sizeof path, "%s\\%s", cd_dir, name);
+    // The picture is read whole; a title picture is a few hundred KiB, so a huge file is passed
+    // over like a missing one instead of being brought into memory.
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &fa) || (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    if (((uint64_t)fa.nFileSizeHigh << 32 | fa.nFileSizeLow) > (uint64_t)ICON_PICTURE_MAX) return;
+    uint64_t size = 0;
+    uint8_t *bytes = (uint8_t *)read_file(path, &size);
+    if (!bytes) return;
+    inject_icon_lbm(exe, bytes, size);
+    free(bytes);
+}
+
 static void copy_uninstaller(const char *dir) {
     char self[PATH_TEXT], target[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
@@ -135,6 +155,7 @@ int do_install(const setup_opts *o, progress_fn callback, void *user) {
     if (!write_game_exe(exe)) return 0;
 
     // From here on nothing can fail the install.
+    install_game_icon(cd, exe);
     copy_uninstaller(o->dir);
     register_install(o->dir, install_bytes);
     make_shortcuts(o, exe);

@@ -5,6 +5,10 @@
 
 // Installs the game from o->cd into o->dir. 1 when "Done." was logged, 0 after the reason was logged.
 int do_install(const setup_opts *o, progress_fn callback, void *user);
+// Gives the game executable the icon made from the title picture in the copied CD folder. A
+// missing, unreadable or oversized picture is passed over in silence; the icon builder logs its
+// own failures. Never fails the install.
+void install_game_icon(const char *cd_dir, const char *exe);
 // 1 when the running setup carries the game executable.
 int prebuilt_available(void);
 // The two link files; a special folder that cannot be looked up gives an empty text.
@@ -18,4 +22,6 @@ enum {
     PROGRESS_HD_FILES = 6291456,  // added after the hard-disk files
     PROGRESS_FINISH = 2097152,    // added at the very end
     ESTIMATE_EXTRA = 20971520,    // the game's own files beyond the CD and its music, for EstimatedSize
+    ICON_PICTURE_MAX = 67108864,  // 64 MiB: a larger title picture is not read
 };
+

@@ -14,10 +14,10 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
 sys.path.insert(0, os.environ["TOOLS"])
 import anim  # noqa: E402
+from wine_tools import read_png  # noqa: E402
 
 RUN, BIN, FIXTURES = os.environ["WINE_RUN"], os.environ["BIN"], os.environ["FIXTURES"]
 failures = []
@@ -36,42 +36,6 @@ def emblem(*args):
     p = subprocess.run([RUN, os.path.join(BIN, "emblem.exe"), *args], capture_output=True,
                        stdin=subprocess.DEVNULL, timeout=120)
     return p.returncode, p.stdout.decode().replace("\r", ""), p.stderr.decode().replace("\r", "")
-
-
-def read_png(path):
-    """width, height and rows of RGBA tuples of an 8-bit RGBA PNG."""
-    data = open(path, "rb").read()
-    assert data[:8] == b"\x89PNG\r\n\x1a\n"
-    at, idat = 8, b""
-    while at < len(data):
-        n, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + n]
-        if kind == b"IHDR":
-            w, h, depth, ctype = struct.unpack(">IIBB", body[:10])
-            assert (depth, ctype) == (8, 6), "not 8-bit RGBA"
-        elif kind == b"IDAT":
-            idat += body
-        at += 12 + n
-    raw, stride, prev, rows = zlib.decompress(idat), w * 4, bytes(w * 4), []
-    for y in range(h):
-        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - 4] if i >= 4 else 0
-            b = prev[i]
-            c = prev[i - 4] if i >= 4 else 0
-            if f == 1:
-                line[i] = (line[i] + a) & 255
-            elif f == 2:
-                line[i] = (line[i] + b) & 255
-            elif f == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif f == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        prev = bytes(line)
-        rows.append([tuple(line[4 * x:4 * x + 4]) for x in range(w)])
-    return w, h, rows
 
 
 def colour_kinds(data):

@@ -70,6 +70,8 @@ for form, (cd, audio_tracks) in forms.items():
     check(read(os.path.join(target, "uninstall.exe")) == read(setup_exe), f"{form}: uninstall.exe is the setup")
     check(os.path.getsize(os.path.join(target, "drovenhelm.exe")) >= os.path.getsize(game_exe),
           f"{form}: drovenhelm.exe written")
+    icon = wrestool_list(os.path.join(target, "drovenhelm.exe"))
+    check(set(icon) == ICON_RESOURCES, f"{form}: drovenhelm.exe carries the icon made from TITLE.FLI: {sorted(icon)}")
     audio = os.path.join(target, "game", "cdaudio")
     if audio_tracks:
         names = sorted(os.listdir(audio)) if os.path.isdir(audio) else []
@@ -102,6 +104,8 @@ for form, (cd, audio_tracks) in forms.items():
     body = log[log.index(f"Install to {win_target}"):] if f"Install to {win_target}" in log else []
     ok = len(body) == 5 and body[1].startswith("Copying ") and [b for i, b in enumerate(body) if i != 1] == [w for w in want_log if w]
     check(ok, f"{form}: log lines in order: {body}")
+
+check(game_runs(os.path.join(base, list(forms)[-1], "drovenhelm.exe")), "the installed game runs with its icon")
 
 # The shortcuts as another reader sees them.
 for link in shortcut_files():

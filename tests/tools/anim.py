@@ -11,7 +11,8 @@ prefix chunk (type 0xF100) in front of its first frame.
 PBM (big-endian): "FORM", length, "PBM ", then chunks BMHD (20 bytes), CMAP (3 bytes per colour),
 BODY (rows of the width rounded up to even, stored or ByteRun1-packed row by row).
 
-Usage: anim.py OUTDIR   writes every picture of cases() into OUTDIR.
+Usage: anim.py OUTDIR           writes every picture of cases() into OUTDIR.
+       anim.py --title OUT.FLI  writes the title animation of the generated game CD.
 """
 import os
 import struct
@@ -223,7 +224,43 @@ def cases():
     return out
 
 
+# --- the game CD's title animation -----------------------------------------------------------
+TITLE_BAND = (40, 160)     # the visible rows; every other row is dark
+TITLE_COLUMNS = (60, 260)  # the visible columns inside the band
+
+
+def title_picture():
+    """320 x 200: a picture that shows which way up it is, framed by dark rows and columns. Sky
+    (blue) over ground (green), a yellow sun in the top left corner, a red mast standing on the
+    ground right of the middle, one dark pixel inside (a hole in the sun)."""
+    pal = [(0, 0, 0)] * 256
+    pal[1] = (12, 10, 8)            # dark: sums below 60
+    pal[2] = (40, 90, 220)          # sky
+    pal[3] = (40, 160, 50)          # ground
+    pal[4] = (250, 220, 40)         # sun
+    pal[5] = (200, 30, 30)          # mast
+    w, h = 320, 200
+    (top, end), (left, right) = TITLE_BAND, TITLE_COLUMNS
+    px = bytearray()
+    for y in range(h):
+        for x in range(w):
+            if not (top <= y < end and left <= x < right):
+                px.append(1 if (x + y) % 7 == 0 else 0)
+            elif y < top + 12 and x < left + 12:
+                px.append(1 if (y, x) == (top + 5, left + 5) else 4)
+            elif 200 <= x < 206 and top + 30 <= y < top + 90:
+                px.append(5)
+            else:
+                px.append(2 if y < top + 90 else 3)
+    pic = Picture(w, h, px, pal)
+    return fli(FLI_MAGIC, w, h, [frame([color_chunk(COLOR_256, pal, [(0, 256)]), brun_chunk(pic)]), frame([])])
+
+
 def main():
+    if sys.argv[1] == "--title":
+        with open(sys.argv[2], "wb") as f:
+            f.write(title_picture())
+        return
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     for name, data, _ in cases():

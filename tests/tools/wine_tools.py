@@ -2,7 +2,9 @@
 import hashlib
 import os
 import re
+import struct
 import subprocess
+import zlib
 
 WINE_RUN = os.environ["WINE_RUN"]
 BIN = os.environ["BIN"]
@@ -21,6 +23,76 @@ def run_exe(exe, *args, timeout=120):
     p = subprocess.run([WINE_RUN, os.path.join(BIN, exe), *args], stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=timeout)
     return p.returncode, p.stdout.decode("latin-1").replace("\r", ""), p.stderr.decode("latin-1").replace("\r", "")
+
+
+def read_png(path):
+    """width, height and rows of RGBA tuples of an 8-bit RGBA PNG."""
+    data = open(path, "rb").read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    at, idat = 8, b""
+    while at < len(data):
+        n, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + n]
+        if kind == b"IHDR":
+            w, h, depth, ctype = struct.unpack(">IIBB", body[:10])
+            assert (depth, ctype) == (8, 6), "not 8-bit RGBA"
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + n
+    raw, stride, prev, rows = zlib.decompress(idat), w * 4, bytes(w * 4), []
+    for y in range(h):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b = prev[i]
+            c = prev[i - 4] if i >= 4 else 0
+            if f == 1:
+                line[i] = (line[i] + a) & 255
+            elif f == 2:
+                line[i] = (line[i] + b) & 255
+            elif f == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        prev = bytes(line)
+        rows.append([tuple(line[4 * x:4 * x + 4]) for x in range(w)])
+    return w, h, rows
+
+
+def wrestool_list(exe):
+    """{(type, name, language): size} of an executable's resources, as wrestool -l lists them."""
+    text = subprocess.run(["wrestool", "-l", exe], capture_output=True, text=True, errors="replace").stdout
+    out = {}
+    for m in re.finditer(r"^--type=(\d+) --name=(\S+) --language=(\d+) \[.*size=(\d+)\]$", text, re.M):
+        out[(int(m.group(1)), m.group(2).strip("'"), int(m.group(3)))] = int(m.group(4))
+    return out
+
+
+def wrestool_raw(exe, rtype, name):
+    """The bytes of one resource (wrestool -x --raw)."""
+    return subprocess.run(["wrestool", "-x", "--raw", f"--type={rtype}", f"--name={name}", exe],
+                          capture_output=True).stdout
+
+
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+# What the setup writes into the game executable: RT_ICON 1-7 and RT_GROUP_ICON 1, language 0.
+ICON_RESOURCES = {(3, str(k), 0) for k in range(1, 8)} | {(14, "1", 0)}
+
+
+def game_runs(exe):
+    """Starts an installed (or copied) stand-in game, which writes a report and exits 0 at once
+    when DROVENHELM_GAME_REPORT names a file. True when it did both."""
+    report = os.path.join(os.path.dirname(exe), "game-report.txt")
+    if os.path.exists(report):
+        os.remove(report)
+    env = dict(os.environ, DROVENHELM_GAME_REPORT=winpath(report))
+    p = subprocess.run([WINE_RUN, exe], stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=120)
+    ok = p.returncode == 0 and os.path.exists(report)
+    if os.path.exists(report):
+        os.remove(report)
+    return ok
 
 
 def discinfo(*args, timeout=120):
