@@ -7,26 +7,9 @@
 #include "../util/state.h"
 #include "../util/util.h"
 #include "iso_records.h"
+#include "tracks.h"
 
-enum { ISO_SECTOR = 2048, RAW_SECTOR = 2352, MAX_TRACKS = 100, TRACK_LIMIT = 99 };
-
-// The public head of a track-table entry, as cd_tracks hands it out.
-struct track_info {
-    int32_t number;
-    int32_t audio;       // 1 for an audio track
-    uint32_t start_lba;  // the track's INDEX 01 address, counted from 0
-    uint32_t sectors;
-};
-
-struct cd_track {
-    int32_t number;
-    int32_t audio;
-    uint32_t start_lba;
-    uint32_t sectors;
-    char file[PATH_TEXT];  // the file that holds the track's sectors
-    uint64_t file_offset;  // byte position of the track's first sector in file
-    uint32_t sector_size;  // bytes per sector of this track in file
-};
+static_assert(sizeof(cd_track::file) == PATH_TEXT, "a track's file is a path text");
 
 struct cd_source {
     int32_t is_image;
