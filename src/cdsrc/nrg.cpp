@@ -1,5 +1,3 @@
-#include <stdlib.h>
-
 #include <vector>
 
 #include "../util/handles.h"
@@ -31,16 +29,16 @@ static int read_chunk_area(const char *path, std::vector<uint8_t> *area) {
     return read_at(h.h, offset, area->data(), len);
 }
 
+// Fills the track table from the image's chunk list; the chunk area is freed on return.
+static int read_track_table(cd_source *s, const char *path) {
+    std::vector<uint8_t> area;
+    if (!read_chunk_area(path, &area)) return 0;
+    s->track_count = nrg_read_chunks(area.data(), area.size(), s->tracks);
+    return 1;
+}
+
 cd_source *nrg_open(cd_source *s, const char *path) {
-    {
-        std::vector<uint8_t> area;
-        if (!read_chunk_area(path, &area)) {
-            cd_close(s);
-            return NULL;
-        }
-        s->track_count = nrg_read_chunks(area.data(), area.size(), s->tracks);
-    }
-    if (s->track_count == 0 || s->tracks[0].audio) {
+    if (!read_track_table(s, path) || s->track_count == 0 || s->tracks[0].audio) {
         cd_close(s);
         return NULL;
     }

@@ -26,7 +26,9 @@ static std::string entry(int w, uint16_t size, uint8_t mode, uint64_t index0, ui
 static std::string chunk_len(const char *id, uint32_t len, const std::string &data) {
     return std::string(id, 4) + be(len, 4) + data;
 }
-static std::string chunk(const char *id, const std::string &data) { return chunk_len(id, (uint32_t)data.size(), data); }
+static std::string chunk(const char *id, const std::string &data) {
+    return chunk_len(id, (uint32_t)data.size(), data);
+}
 
 static std::string dao(int w, int first, const std::vector<std::string> &entries) {
     std::string d = std::string(20, 'H') + (char)first + (char)0xEE;
@@ -162,28 +164,34 @@ TEST(nrg_read_chunks, track_tables) {
          "5 0 start=0 sectors=1000 offset=352800 size=2352\n6 1 start=1150 sectors=500 offset=3057600 size=2352\n"},
         {"blank_entry_closes_up", dao(8, 1, {x[0], blank, x[1]}) + k_end, k_two},
         {"only_blank_entries", dao(8, 1, {blank, blank}) + k_end, ""},
-        {"index1_before_index0_skipped", dao(8, 1, {x[0], entry(8, R, 7, 10 * R, 5 * R, 20 * R), x[1]}) + k_end, k_two},
-        {"end_before_index1_skipped", dao(8, 1, {x[0], entry(8, R, 7, 5 * R, 10 * R, 9 * R), x[1]}) + k_end, k_two},
+        {"index1_before_index0_skipped", dao(8, 1, {x[0], entry(8, R, 7, 10 * R, 5 * R, 20 * R), x[1]}) + k_end,
+         k_two},
+        {"end_before_index1_skipped", dao(8, 1, {x[0], entry(8, R, 7, 5 * R, 10 * R, 9 * R), x[1]}) + k_end,
+         k_two},
         {"empty_track_kept", dao(8, 1, {entry(8, 2048, 0, 0, 150 * 2048, 150 * 2048)}) + k_end,
          "1 0 start=0 sectors=0 offset=307200 size=2048\n"},
-        {"remainders_dropped", dao(8, 1, {entry(8, 2048, 0, 100, 100 + 150 * 2048 + 2047, 100 + 160 * 2048 + 4000)}) + k_end,
+        {"remainders_dropped",
+         dao(8, 1, {entry(8, 2048, 0, 100, 100 + 150 * 2048 + 2047, 100 + 160 * 2048 + 4000)}) + k_end,
          "1 0 start=0 sectors=10 offset=309347 size=2048\n"},
         {"no_pregap_wraps_the_address", dao(8, 1, {entry(8, R, 0, 0, 0, 10 * R)}) + k_end,
          "1 0 start=4294967146 sectors=10 offset=0 size=2352\n"},
         {"positions_past_4g", dao(8, 1, {entry(8, R, 0, G4, G4 + 150 * R, G4 + 160 * R)}) + k_end,
          "1 0 start=0 sectors=10 offset=4295320096 size=2352\n"},
-        {"daoi_positions_are_32_bit", dao(4, 1, {entry(4, R, 0, 0xFFFFFFFFull - 160 * R, 0xFFFFFFFFull - 10 * R, 0xFFFFFFFF)}) + k_end,
+        {"daoi_positions_are_32_bit",
+         dao(4, 1, {entry(4, R, 0, 0xFFFFFFFFull - 160 * R, 0xFFFFFFFFull - 10 * R, 0xFFFFFFFF)}) + k_end,
          "1 0 start=0 sectors=10 offset=4294943775 size=2352\n"},
         // Each chunk numbers from its own first-track byte; the running total goes on across chunks.
         {"second_chunk_numbers_from_its_byte", dao(8, 1, {x[0]}) + dao(8, 2, {x[1]}) + k_end, k_two},
-        {"third_chunk", dao(8, 1, {x[0]}) + dao(8, 2, {x[1]}) + dao(4, 3, {entry(4, R, 7, 0, 150 * R, 160 * R)}) + k_end,
+        {"third_chunk",
+         dao(8, 1, {x[0]}) + dao(8, 2, {x[1]}) + dao(4, 3, {entry(4, R, 7, 0, 150 * R, 160 * R)}) + k_end,
          k_two + "3 1 start=1800 sectors=10 offset=352800 size=2352\n"},
         {"dao_too_short_for_an_entry", chunk("DAOX", (dao(8, 1, x).substr(8, 63))) + dao(8, 7, {x[0]}) + k_end,
          "7 0 start=0 sectors=1000 offset=352800 size=2352\n"},
         {"daoi_too_short_for_an_entry", chunk("DAOI", (dao(4, 1, i).substr(8, 51))) + k_end, ""},
         {"partial_entry_ignored", chunk("DAOX", dao(8, 1, x).substr(8, 22 + 42 + 41)) + k_end,
          "1 0 start=0 sectors=1000 offset=352800 size=2352\n"},
-        {"audio_only_for_mode_7", dao(8, 1, {entry(8, R, 6, 0, 150 * R, 160 * R), entry(8, R, 0x87, 160 * R, 160 * R, 170 * R)}) + k_end,
+        {"audio_only_for_mode_7",
+         dao(8, 1, {entry(8, R, 6, 0, 150 * R, 160 * R), entry(8, R, 0x87, 160 * R, 160 * R, 170 * R)}) + k_end,
          "1 0 start=0 sectors=10 offset=352800 size=2352\n2 0 start=10 sectors=10 offset=376320 size=2352\n"},
         // Damaged lists: the walk ends at a length that claims more than remains.
         {"length_past_the_area", dao(8, 1, x) + chunk_len("DAOX", 5000, dao(8, 3, x).substr(8)), k_two},
@@ -203,7 +211,8 @@ TEST(nrg_read_chunks, track_tables) {
 
 TEST(nrg_read_chunks, stops_at_99_tracks) {
     std::vector<std::string> many;
-    for (int k = 0; k < 120; k++) many.push_back(entry(8, R, 7, k * 160ull * R, (k * 160ull + 150) * R, (k + 1) * 160ull * R));
+    for (uint64_t k = 0; k < 120; k++)
+        many.push_back(entry(8, R, 7, k * 160 * R, (k * 160 + 150) * R, (k + 1) * 160 * R));
     std::vector<row> one = walk(dao(8, 1, many) + k_end);
     ASSERT_EQ(one.size(), 99u);
     EXPECT_EQ(one[98].number, 99);
@@ -217,10 +226,12 @@ TEST(nrg_read_chunks, stops_at_99_tracks) {
     EXPECT_EQ(two[98].start_lba, 98u * 160);
 }
 
-// Every length field of a valid list set to each troublesome value: the walk stays inside the area
-// (a read past it faults on the guard page) and ends.
+// Each troublesome length written over every 4-byte position of a valid list (so over every length
+// field), the list also cut short: the walk stays inside the area (a read past it faults on the guard
+// page) and ends.
 TEST(nrg_read_chunks, damaged_lengths_stay_inside) {
-    std::string area = chunk("CUEX", std::string(16, 'c')) + dao(8, 1, two_tracks(8)) + dao(4, 3, two_tracks(4)) + k_end;
+    std::string area =
+        chunk("CUEX", std::string(16, 'c')) + dao(8, 1, two_tracks(8)) + dao(4, 3, two_tracks(4)) + k_end;
     const uint32_t lengths[] = {0, 1, 7, 8, 21, 22, 63, 64, 65, 0x7FFFFFFF, 0xFFFFFFF7u, 0xFFFFFFF8u, 0xFFFFFFFFu};
     for (size_t at = 0; at + 8 <= area.size(); at++) {
         for (uint32_t len : lengths) {
