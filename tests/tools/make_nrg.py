@@ -104,7 +104,8 @@ def other_chunk(cid, tracks):
 
 
 def main():
-    ap = argparse.ArgumentParser(add_help=True)
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                 epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("iso")
     ap.add_argument("out")
     ap.add_argument("--v1", action="store_true")
@@ -120,8 +121,8 @@ def main():
     w, dao_id = (4, b"DAOI") if a.v1 else (8, b"DAOX")
     size, data, data_sectors = data_track(a.iso, a.layout)
     parts = [(size, MODE_DATA[a.layout], PREGAP, data, data_sectors, False)]
-    for n, spec in enumerate(a.audio):
-        sectors, _, pregap = spec.partition(":")
+    for n, arg in enumerate(a.audio):
+        sectors, _, pregap = arg.partition(":")
         sectors, pregap = int(sectors), int(pregap or PREGAP)
         parts.append((RAW, MODE_AUDIO, pregap, tone(n + 2, sectors), sectors, True))
 
