@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the disc test data with real tools: a source tree, ISO 9660 volumes of it (genisoimage),
-# the same volume in raw 2352-byte sectors (Mode 1 and Mode 2 Form 1), and the folder that the
-# Wine CD-ROM drive D: shows. Usage: make-testdata.sh OUTDIR
+# the same volume in raw 2352-byte sectors (Mode 1 and Mode 2 Form 1), Nero images of it with audio
+# tracks, and the folder that the Wine CD-ROM drive D: shows. Usage: make-testdata.sh OUTDIR
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -9,10 +9,10 @@ mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script or one of its tools changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd 2>/dev/null || true
-rm -rf tree volume* gamecd .made-*
+rm -rf tree volume* gamecd nrg-* .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -71,6 +71,21 @@ FILE "GAMECD.BIN" BINARY
     INDEX 01 $(msf $((data + 150)))
 CUE
 rm gamecd/a2.raw gamecd/a3.raw
+# The same CD as a Nero image: raw Mode 1 data track, audio tracks of the same lengths.
+python3 "$here/tools/make_nrg.py" --layout mode1 --audio 150 --audio 114:75 gamecd/gamecd.iso gamecd/gamecd.nrg
+
+# --- Nero images of the volume with audio tracks; NAME.tracks holds the table each should give ----
+nrg() {
+  local name=$1; shift
+  python3 "$here/tools/make_nrg.py" --print "$@" volume.iso "$name.nrg" > "$name.tracks"
+}
+# Version 2 (DAOX), user data only; chunks as a real writer leaves them, so other readers agree.
+nrg nrg-x2048 --audio 75 --audio 30:75 --chunk CUEX --chunk SINF --chunk MTYP
+# Version 2, raw Mode 1 sectors; an entry of sector size 0, and a DAO chunk after "END!".
+nrg nrg-x-m1 --layout mode1 --audio 75 --chunk ETNF --chunk SINF --blank-entry --after-end
+# Version 1 (DAOI), raw Mode 2 Form 1 sectors, numbered from 3.
+nrg nrg-i-m2 --v1 --layout mode2 --first 3 --audio 40:10 --audio 30 --chunk ETNF --chunk MTYP \
+  --blank-entry --after-end
 
 # --- the CD-ROM drive ---------------------------------------------------------------------
 rm -rf cdrom && cp -r gamecd/tree cdrom && chmod -R u+w cdrom

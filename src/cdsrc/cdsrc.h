@@ -9,8 +9,7 @@
 #include "iso_records.h"
 #include "tracks.h"
 
-enum { ISO_SECTOR = 2048, RAW_SECTOR = 2352 };
-static_assert((int)TRACK_FILE_TEXT == (int)PATH_TEXT, "a track's file is a path text");
+static_assert(sizeof(cd_track::file) == PATH_TEXT, "a track's file is a path text");
 
 struct cd_source {
     int32_t is_image;

@@ -1,9 +1,10 @@
 // The track table of a disc source: what the cue sheet and Nero readers fill and the CD audio
-// extraction reads. No platform headers, so the sheet parser builds natively too.
+// extraction reads. No platform headers, so the readers that fill it build natively.
 #pragma once
 #include <stdint.h>
 
-enum { MAX_TRACKS = 100, TRACK_LIMIT = 99, TRACK_FILE_TEXT = 520 };
+enum { ISO_SECTOR = 2048, RAW_SECTOR = 2352, MAX_TRACKS = 100, TRACK_LIMIT = 99 };
+enum { TRACK_FILE_TEXT = 520 };  // PATH_TEXT, which lives beside windows.h (util/state.h)
 
 // The public head of a track-table entry, as cd_tracks hands it out.
 struct track_info {

@@ -84,5 +84,17 @@ check(rc == 0 and len(ref) == 120 * 2352 and mine == a2,
       f"track 2 holds its 150 sectors up to track 3's INDEX 01; bchunk's stops at INDEX 00 after {len(ref) // 2352}")
 check(mine[: len(ref)] == ref, "where both have it, the data agree")
 
+# The same CD as a Nero image: its writer fills track t with a tone of 220 * t Hz.
+import math
+import struct
+rc, audio, err = rip(os.path.join(gamecd, "gamecd.nrg"), "nero")
+for t, sectors in ((2, 150), (3, 114)):
+    frames = sectors * 588
+    tone = b"".join(struct.pack("<hh", v, v) for v in
+                    (round(8000 * math.sin(2 * math.pi * k * 220 * t / 44100)) for k in range(frames)))
+    path = os.path.join(audio, "track%02d.wav" % t)
+    check(rc == 0 and os.path.exists(path) and read(path)[44:] == tone,
+          f"Nero image: track{t:02d}.wav holds the writer's {220 * t} Hz tone, {sectors} sectors")
+
 shutil.rmtree(work, ignore_errors=True)
 check.finish()

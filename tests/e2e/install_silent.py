@@ -48,9 +48,11 @@ forms = {
     "iso": (winpath(os.path.join(gamecd, "gamecd.iso")), 0),
     "raw-bin": (winpath(os.path.join(gamecd, "gamecd-raw.bin")), 0),
     "cdrom-drive": ("D:", 0),
+    "nero-image": (winpath(os.path.join(gamecd, "gamecd.nrg")), 2),
     "cue-sheet": (winpath(os.path.join(gamecd, "gamecd.cue")), 2),
 }
-audio_bytes = (150 + 114) * 2352 + 2 * 44  # the two audio tracks of the cue sheet, with WAV headers
+# The two audio tracks of the cue sheet and of the Nero image, with their WAV headers.
+audio_bytes = (150 + 114) * 2352 + 2 * 44
 for form, (cd, audio_tracks) in forms.items():
     target = os.path.join(base, form)
     win_target = "C:\\dvinst\\" + form
