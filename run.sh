@@ -1,7 +1,11 @@
 #!/bin/bash
 # Build, test and demonstrate the setup on Linux: mingw-w64 builds the Windows programs, Wine runs them.
 #   ./run.sh build   programs in build/bin/
-#   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb
+#   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb, and each
+#                    fuzz target for 20 seconds
+#   ./run.sh fuzz [SECONDS [TARGET...]]
+#                    each fuzz target (iso cue nrg emblem icon) for SECONDS (default 60), two at a
+#                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -12,6 +16,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev
+  clang libclang-rt-14-dev
 )
 
 ensure_packages() {
@@ -36,16 +41,94 @@ do_build() {
   cmake --build "$build"
 }
 
+# --- fuzzing: native clang builds of the format parsers with libFuzzer, ASan and UBSan ---------
+fuzz=$build/fuzz
+fuzz_targets=(iso cue nrg emblem icon)
+fixtures=$top/../shared/fixtures
+[ -d "$fixtures" ] || fixtures=$top/../../shared/fixtures
+
+do_fuzz_build() {
+  ensure_packages
+  if [ ! -f "$fuzz/build.ninja" ]; then
+    CXX=clang++ cmake -S "$top/fuzz" -B "$fuzz" -G Ninja
+  fi
+  cmake --build "$fuzz"
+  bash "$top/tests/make-testdata.sh" "$build/testdata"
+  python3 "$top/fuzz/make-seeds.py" "$fuzz/seeds" "$build/testdata" "$fixtures"
+}
+
+# One target for a number of seconds on a corpus folder: first every saved regression case once,
+# then new inputs. Prints one summary line; the whole log is build/fuzz/TARGET.log.
+fuzz_run() {
+  local t=$1 secs=$2 corpus=$3
+  local bin=$fuzz/fuzz_$t log=$fuzz/$t.log art=$fuzz/artifacts/$t
+  local args=(-max_total_time="$secs" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$art/")
+  [ -f "$top/fuzz/dict/$t.dict" ] && args+=(-dict="$top/fuzz/dict/$t.dict")
+  mkdir -p "$corpus" "$art"
+  local rc=0
+  if compgen -G "$top/fuzz/regress/$t/*" >/dev/null && ! "$bin" "$top/fuzz/regress/$t"/* >"$log" 2>&1; then
+    echo "fuzz $t: a regression case fails again (build/fuzz/$t.log)"
+    tail -40 "$log"
+    return 1
+  fi
+  "$bin" "${args[@]}" "$corpus" "$fuzz/seeds/$t" >"$log" 2>&1 || rc=$?
+  local last stats
+  last=$(grep -E '^#[0-9]+' "$log" | tail -1)
+  stats=$(sed -n 's/^stat::\(number_of_executed_units\|average_exec_per_sec\|peak_rss_mb\): *\([0-9]*\)/\1=\2/p' "$log" | tr '\n' ' ')
+  echo "fuzz $t: ${last#\#} | $stats| corpus $(ls "$corpus" | wc -l) files"
+  if [ $rc -ne 0 ]; then
+    echo "fuzz $t: FOUND A FAULT (exit $rc); the input is in build/fuzz/artifacts/$t, the report:"
+    grep -v '^#[0-9]' "$log" | tail -60
+  fi
+  return $rc
+}
+
+# Targets with FUZZ_JOBS (default 2) running at once; 1 when any of them found a fault.
+fuzz_all() {
+  local secs=$1 corpora=$2; shift 2
+  local jobs=${FUZZ_JOBS:-2} pids=() rc=0 t
+  for t in "$@"; do
+    [ -x "$fuzz/fuzz_$t" ] || { echo "no fuzz target $t (targets: ${fuzz_targets[*]})" >&2; return 2; }
+  done
+  for t in "$@"; do
+    fuzz_run "$t" "$secs" "$corpora/$t" &
+    pids+=($!)
+    if [ ${#pids[@]} -ge "$jobs" ]; then
+      wait "${pids[0]}" || rc=1
+      pids=("${pids[@]:1}")
+    fi
+  done
+  for t in "${pids[@]}"; do wait "$t" || rc=1; done
+  return $rc
+}
+
+do_fuzz() {
+  local secs=${1:-60}
+  [ $# -gt 0 ] && shift
+  local targets=("$@")
+  [ ${#targets[@]} -eq 0 ] && targets=("${fuzz_targets[@]}")
+  do_fuzz_build
+  fuzz_all "$secs" "$fuzz/corpus" "${targets[@]}"
+}
+
+# In the test run: each target briefly from its seeds alone, so that a regression shows at once.
+fuzz_smoke() {
+  rm -rf "$fuzz/smoke"
+  fuzz_all 20 "$fuzz/smoke" "${fuzz_targets[@]}"
+}
+
 stop_wine() {
   WINEPREFIX=$1 timeout 20 wineserver -w 2>/dev/null || WINEPREFIX=$1 wineserver -k 2>/dev/null || true
 }
 
 do_test() {
   do_build
+  do_fuzz_build
   local rc=0
   # One display for the whole run: a Wine session takes its display from the process that starts it.
   (cd "$build" && xvfb-run -a -s "-screen 0 1024x768x24" ctest -j2 --output-on-failure "$@") || rc=$?
   stop_wine "$build/wineprefix"
+  fuzz_smoke || rc=1
   return $rc
 }
 
@@ -103,6 +186,7 @@ do_demo() {
 case "${1:-}" in
   build) do_build ;;
   test) shift; do_test "$@" ;;
+  fuzz) shift; do_fuzz "$@" ;;
   demo) do_demo ;;
-  *) echo "usage: $0 build|test|demo" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo" >&2; exit 2 ;;
 esac

@@ -6,10 +6,11 @@
 
 #include "../util/state.h"
 #include "../util/util.h"
-#include "iso_records.h"
+#include "iso_walk.h"
 #include "tracks.h"
 
 static_assert(sizeof(cd_track::file) == PATH_TEXT, "a track's file is a path text");
+static_assert((int)WALK_PATH_TEXT == (int)PATH_TEXT, "a walk's paths are path texts");
 
 struct cd_source {
     int32_t is_image;
@@ -43,10 +44,5 @@ int cd_track_file_ok(cd_source *s, int track);
 // into the install folder, or a drive root picked by mistake, must not copy itself.
 void cd_skip_folder(cd_source *s, const char *folder);
 
-// Every directory and file of the source in the copy's order, with paths relative to its root.
-struct cd_lister {
-    void (*dir)(void *user, const char *rel);
-    void (*file)(void *user, const char *rel, uint64_t size);
-    void *user;
-};
+// Every directory and file of the source through the lister (iso_walk.h), in the copy's order.
 void cd_list(cd_source *s, const cd_lister *l);

@@ -3,9 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <unordered_set>
-
-#include "../util/bytes.h"
 #include "../util/handles.h"
 
 int probe(cd_source *s, uint32_t sector_size, uint32_t data_offset) {
@@ -13,11 +10,7 @@ int probe(cd_source *s, uint32_t sector_size, uint32_t data_offset) {
     s->data_offset = data_offset;
     uint8_t pvd[ISO_SECTOR];
     if (!read_sectors(s, 16, 1, pvd)) return 0;
-    // Primary volume descriptor: type 1, "CD001", root directory record at 156 (extent 158, length 166).
-    if (pvd[0] != 1 || memcmp(pvd + 1, "CD001", 5) != 0) return 0;
-    s->root_lba = le32(pvd + 158);
-    s->root_size = le32(pvd + 166);
-    return 1;
+    return iso_read_pvd(pvd, &s->root_lba, &s->root_size);
 }
 
 int read_sectors(cd_source *s, uint32_t first, uint32_t count, void *buf) {
@@ -34,121 +27,36 @@ int read_sectors(cd_source *s, uint32_t first, uint32_t count, void *buf) {
     return 1;
 }
 
-// A directory's data must be of sane size and lie inside the image, or it is not read at all:
-// a damaged length would otherwise allocate up to 4 GiB.
-static int extent_in_image(cd_source *s, uint32_t lba, uint32_t len) {
-    if (len > ISO_DIR_MAX) return 0;
-    uint64_t end = s->base_offset + ((uint64_t)lba + iso_sectors(len)) * s->sector_size;
-    return end <= s->image_size;
+static int read_image(void *ctx, uint32_t first, uint32_t count, void *buf) {
+    return read_sectors((cd_source *)ctx, first, count, buf);
 }
 
-// Lists a directory; *readable tells an unreadable directory from an empty one.
-static iso_entry *dir_listing(cd_source *s, uint32_t lba, uint32_t len, int *count, int *readable) {
-    *count = 0;
-    *readable = 0;
-    if (!extent_in_image(s, lba, len)) return NULL;
-    uint32_t secs = iso_sectors(len);
-    uint8_t *data = (uint8_t *)malloc((size_t)secs * ISO_SECTOR + 1);
-    if (!data) return NULL;
-    if (!read_sectors(s, lba, secs, data)) {
-        free(data);
-        return NULL;
-    }
-    iso_entry *list = iso_parse_dir(data, len, count);
-    free(data);
-    *readable = list != NULL;
-    return list;
+// The walks see the image through read_sectors; an extent that would end past the image file is
+// refused before its buffer is allocated.
+static iso_volume volume_of(cd_source *s) {
+    uint64_t room = s->image_size > s->base_offset ? s->image_size - s->base_offset : 0;
+    iso_volume v = {read_image, s, s->sector_size ? room / s->sector_size : 0, s->root_lba, s->root_size};
+    return v;
 }
 
 iso_entry *iso_dir(cd_source *s, uint32_t lba, uint32_t len, int *count) {
-    int readable;
-    iso_entry *list = dir_listing(s, lba, len, count, &readable);
-    return list ? list : (iso_entry *)calloc(1, sizeof(iso_entry));
+    iso_volume v = volume_of(s);
+    return iso_vol_dir(&v, lba, len, count);
 }
 
 int iso_find(cd_source *s, const char *path, iso_entry *out) {
-    if (!*path) return 1;  // the root directory; out is not written
-    uint32_t lba = s->root_lba, len = s->root_size;
-    const char *p = path;
-    while (*p) {
-        char part[64];
-        size_t n = 0;
-        while (*p && *p != '\\' && *p != '/' && n < 63) part[n++] = *p++;
-        part[n] = 0;
-        while (*p == '\\' || *p == '/') p++;
-        int count;
-        iso_entry *list = iso_dir(s, lba, len, &count);
-        int found = -1;
-        for (int i = 0; i < count && found < 0; i++)
-            if (_stricmp(list[i].name, part) == 0) found = i;
-        if (found < 0) {
-            free(list);
-            return 0;
-        }
-        *out = list[found];
-        free(list);
-        if (*p) {
-            if (!out->directory) return 0;
-            lba = out->lba;
-            len = out->size;
-        }
-    }
-    return 1;
-}
-
-// Every walk enters each directory extent once: directories that point back at an ancestor, or
-// many entries sharing one extent, would otherwise make the walk endless or exponential.
-typedef std::unordered_set<uint32_t> extent_set;
-
-static uint64_t total_walk(cd_source *s, uint32_t lba, uint32_t len, int depth, extent_set *entered) {
-    int count, readable;
-    iso_entry *list = dir_listing(s, lba, len, &count, &readable);
-    uint64_t sum = 0;
-    for (int i = 0; i < count; i++) {
-        const iso_entry *e = &list[i];
-        if (!name_is_safe(e->name)) continue;
-        if (!e->directory)
-            sum += e->size;
-        else if (depth < MAX_DEPTH && entered->insert(e->lba).second)
-            sum += total_walk(s, e->lba, e->size, depth + 1, entered);
-    }
-    free(list);
-    return sum;
+    iso_volume v = volume_of(s);
+    return iso_vol_find(&v, path, out);
 }
 
 uint64_t iso_total(cd_source *s, uint32_t lba, uint32_t len, int depth) {
-    extent_set entered;
-    entered.insert(lba);
-    return total_walk(s, lba, len, depth, &entered);
-}
-
-static void list_walk(cd_source *s, uint32_t lba, uint32_t len, const char *rel, int depth,
-                      extent_set *entered, const cd_lister *l) {
-    int count, readable;
-    iso_entry *list = dir_listing(s, lba, len, &count, &readable);
-    for (int i = 0; i < count; i++) {
-        const iso_entry *e = &list[i];
-        if (!name_is_safe(e->name)) continue;
-        char path[PATH_TEXT];
-        fmt_cut(path, sizeof path, "%s%s%s", rel, *rel ? "\\" : "", e->name);
-        if (!e->directory) {
-            uint64_t size = e->size;
-            // The parts of a multi-extent file are one file.
-            while (list[i].continued && i + 1 < count && strcmp(list[i + 1].name, e->name) == 0)
-                size += list[++i].size;
-            l->file(l->user, path, size);
-        } else if (depth < MAX_DEPTH && entered->insert(e->lba).second) {
-            l->dir(l->user, path);
-            list_walk(s, e->lba, e->size, path, depth + 1, entered, l);
-        }
-    }
-    free(list);
+    iso_volume v = volume_of(s);
+    return iso_vol_total(&v, lba, len, depth);
 }
 
 void iso_list(cd_source *s, const cd_lister *l) {
-    extent_set entered;
-    entered.insert(s->root_lba);
-    list_walk(s, s->root_lba, s->root_size, "", 0, &entered, l);
+    iso_volume v = volume_of(s);
+    iso_vol_list(&v, l);
 }
 
 // Appends one extent's data to an open file, 32 sectors at a time.
@@ -171,10 +79,10 @@ static int copy_extent(cd_source *s, HANDLE out, const iso_entry *e, progress *p
     return 1;
 }
 
-static int copy_walk(cd_source *s, uint32_t lba, uint32_t len, const char *name, const char *dest,
-                     progress *p, int depth, extent_set *entered) {
+static int copy_walk(cd_source *s, const iso_volume *v, uint32_t lba, uint32_t len, const char *name,
+                     const char *dest, progress *p, int depth, iso_entered *entered) {
     int count, readable;
-    iso_entry *list = dir_listing(s, lba, len, &count, &readable);
+    iso_entry *list = iso_listing(v, lba, len, &count, &readable);
     make_dirs(dest);
     if (!readable) {
         free(list);
@@ -188,8 +96,8 @@ static int copy_walk(cd_source *s, uint32_t lba, uint32_t len, const char *name,
         char path[PATH_TEXT];
         fmt_cut(path, sizeof path, "%s\\%s", dest, e->name);
         if (e->directory) {
-            if (depth < MAX_DEPTH && entered->insert(e->lba).second)
-                ok = copy_walk(s, e->lba, e->size, e->name, path, p, depth + 1, entered);
+            if (depth < MAX_DEPTH && iso_enter(entered, e->lba, e->size))
+                ok = copy_walk(s, v, e->lba, e->size, e->name, path, p, depth + 1, entered);
             continue;
         }
         handle_guard out(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
@@ -208,7 +116,8 @@ static int copy_walk(cd_source *s, uint32_t lba, uint32_t len, const char *name,
 }
 
 int iso_copy(cd_source *s, uint32_t lba, uint32_t len, const char *dest, progress *p, int depth) {
-    extent_set entered;
-    entered.insert(lba);
-    return copy_walk(s, lba, len, "the root directory", dest, p, depth, &entered);
+    iso_volume v = volume_of(s);
+    iso_entered entered;
+    iso_enter(&entered, lba, len);
+    return copy_walk(s, &v, lba, len, "the root directory", dest, p, depth, &entered);
 }

@@ -11,4 +11,4 @@ uint64_t iso_total(cd_source *s, uint32_t lba, uint32_t len, int depth);
 int iso_copy(cd_source *s, uint32_t lba, uint32_t len, const char *dest, progress *p, int depth);
 void iso_list(cd_source *s, const cd_lister *l);
 
-enum { ISO_COPY_SECTORS = 32, MAX_DEPTH = 16 };
+enum { ISO_COPY_SECTORS = 32 };

@@ -3,5 +3,4 @@
 setup_opts opts;
 int quiet;
 int silent;
-FILE *logf;
 HWND hwnd;

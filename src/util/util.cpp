@@ -1,35 +1,16 @@
 #include "util.h"
 #include "state.h"
 
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "handles.h"
 
-char *fmt_cut(char *buf, size_t size, const char *format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(buf, size, format, ap);
-    va_end(ap);
-    return buf;
-}
-
-void setup_log(const char *format, ...) {
-    char line[1024];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(line, sizeof line, format, ap);
-    va_end(ap);
-    if (logf) {
-        fprintf(logf, "%s\n", line);
-        fflush(logf);  // complete on disk even when the process is ended abruptly
-    }
-    if (hwnd && !silent) {
-        char *copy = _strdup(line);
-        // The window frees what it receives; a copy that cannot be posted would leak, so free it here.
-        if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy)) free(copy);
-    }
+void log_to_window(const char *line) {
+    if (!hwnd || silent) return;
+    char *copy = _strdup(line);
+    // The window frees what it receives; a copy that cannot be posted would leak, so free it here.
+    if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy)) free(copy);
 }
 
 void progress_add(progress *p, uint64_t bytes) {

@@ -3,19 +3,25 @@
 #include <stdint.h>
 #include <stddef.h>
 
-// Formats into buf like snprintf; a longer result is cut silently. Returns buf.
-char *fmt_cut(char *buf, size_t size, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 3, 4)))
+// Format checks: mingw's C99 formatter is gnu_printf to gcc; clang (the native fuzz build) knows printf.
+#if defined(__clang__)
+#define UTIL_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#elif defined(__GNUC__)
+#define UTIL_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define UTIL_FORMAT(f, a)
 #endif
-    ;
+
+// Formats into buf like snprintf; a longer result is cut silently. Returns buf.
+char *fmt_cut(char *buf, size_t size, const char *format, ...) UTIL_FORMAT(3, 4);
 
 // One line to the log file (flushed at once) and, in a window run, to the window.
-void setup_log(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 1, 2)))
-#endif
-    ;
+void setup_log(const char *format, ...) UTIL_FORMAT(1, 2);
+
+// setup_log's window half: in a window run (hwnd set, not silent) a heap copy of the line is
+// posted to the window, which frees it. In util.cpp, apart from the log function, which has no
+// Windows header.
+void log_to_window(const char *line);
 
 typedef void (*progress_fn)(uint64_t done, uint64_t expected, void *user);
 

@@ -1,0 +1,53 @@
+// Cue sheets: the track table and the data file, for a sheet in a folder and for one without.
+// Input: the sheet's text. A file's size follows from its name, so a name that comes back keeps
+// its size; about one name in seven has no size (a missing file).
+#include <string.h>
+#include <strings.h>
+
+#include <vector>
+
+#include "cdsrc/cue_sheet.h"
+#include "fuzz_check.h"
+
+static int size_of_name(void *, const char *path, uint64_t *size) {
+    FUZZ_CHECK(strnlen(path, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "an unterminated file name");
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (const char *p = path; *p; p++) h = (h ^ (uint8_t)*p) * 1099511628211ull;
+    if (h % 7 == 0) return 0;
+    *size = (h >> 8) % (1ull << 33);
+    return 1;
+}
+
+static void check_table(const cd_track *t, int count, const char *data_file) {
+    FUZZ_CHECK(count >= 0 && count <= TRACK_LIMIT, "%d tracks", count);
+    FUZZ_CHECK(strnlen(data_file, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "an unterminated data file");
+    for (int i = 0; i < count; i++) {
+        FUZZ_CHECK(strnlen(t[i].file, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "track %d: an unterminated file", i);
+        FUZZ_CHECK(t[i].sector_size == 2048 || t[i].sector_size == 2336 || t[i].sector_size == 2352,
+                   "track %d: sector size %u", i, t[i].sector_size);
+        uint64_t span = 0;
+        if (!t[i].file[0]) {
+            span = 0;
+        } else if (i + 1 < count && strcasecmp(t[i].file, t[i + 1].file) == 0) {
+            span = t[i + 1].file_offset > t[i].file_offset ? t[i + 1].file_offset - t[i].file_offset : 0;
+        } else {
+            uint64_t size = 0;
+            if (size_of_name(NULL, t[i].file, &size)) span = size > t[i].file_offset ? size - t[i].file_offset : 0;
+        }
+        FUZZ_CHECK((uint64_t)t[i].sectors * t[i].sector_size <= span, "track %d: %u sectors in %llu bytes", i,
+                   t[i].sectors, (unsigned long long)span);
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz_quiet_log();
+    static const char *const sheets[] = {"C:\\images\\game.cue", "game.cue", "C:/images/game.cue"};
+    std::vector<cd_track> tracks(MAX_TRACKS);
+    std::vector<char> data_file(TRACK_FILE_TEXT);
+    for (const char *sheet : sheets) {
+        memset(tracks.data(), 0xA5, tracks.size() * sizeof tracks[0]);
+        int count = cue_parse((const char *)data, size, sheet, size_of_name, NULL, tracks.data(), data_file.data());
+        check_table(tracks.data(), count, data_file.data());
+    }
+    return 0;
+}

@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Seed corpora of the fuzz targets, from the test data that tests/make-testdata.sh makes with real
+tools, from tests/tools/anim.py's pictures and from the shared third-party fixtures.
+
+Usage: make-seeds.py OUTDIR TESTDATA FIXTURES
+Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, emblem and icon, each seed at most the
+target's largest input (MAX_LEN, which run.sh hands to libFuzzer as well)."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+SECTOR = 2048
+MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "emblem": 131072, "icon": 4096}
+
+
+def files_under(root, suffixes=None):
+    for here, _, names in os.walk(root):
+        for name in sorted(names):
+            if suffixes is None or name.lower().endswith(suffixes):
+                yield os.path.join(here, name)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Seeds:
+    def __init__(self, out):
+        self.out = out
+
+    def add(self, target, name, data):
+        if not data or len(data) > MAX_LEN[target]:
+            return
+        folder = os.path.join(self.out, target)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+def directory_end(image, root_lba, root_len):
+    """The sector after the last one that a directory of the volume occupies: file data beyond
+    it plays no part in a walk."""
+    end, todo, seen = 17, [(root_lba, root_len)], set()
+    while todo:
+        lba, length = todo.pop()
+        if lba in seen or (lba + 1) * SECTOR > len(image):
+            continue
+        seen.add(lba)
+        secs = (length + SECTOR - 1) // SECTOR
+        end = max(end, lba + secs)
+        data, at = image[lba * SECTOR:(lba + secs) * SECTOR], 0
+        while at < min(length, len(data)):
+            n = data[at]
+            if n == 0:
+                at = (at // SECTOR + 1) * SECTOR
+                continue
+            if n < 34 or at + n > len(data):
+                break
+            rec = data[at:at + n]
+            ident = rec[33:33 + rec[32]]
+            if rec[25] & 2 and ident not in (b"\x00", b"\x01"):
+                todo.append((struct.unpack("<I", rec[2:6])[0], struct.unpack("<I", rec[10:14])[0]))
+            at += n
+    return end
+
+
+def iso_seed(image):
+    """The image from its primary volume descriptor to the end of its last directory, at most the
+    target's largest input: the fuzz target reads the 16 sectors before it as zeros."""
+    pvd = image[16 * SECTOR:17 * SECTOR]
+    if pvd[:6] != b"\x01CD001":
+        return None
+    root_lba, root_len = struct.unpack("<I", pvd[158:162])[0], struct.unpack("<I", pvd[166:170])[0]
+    return image[16 * SECTOR:directory_end(image, root_lba, root_len) * SECTOR][:MAX_LEN["iso"]]
+
+
+def nrg_seed(image):
+    """The chunk area alone, with a footer of the same version that points to offset 0."""
+    footer = image[-12:]
+    if footer[:4] == b"NER5":
+        at, new = struct.unpack(">Q", footer[4:])[0], b"NER5" + bytes(8)
+    elif footer[4:8] == b"NERO":
+        at, new = struct.unpack(">I", footer[8:])[0], bytes(4) + b"NERO" + bytes(4)
+    else:
+        return None
+    if at >= len(image):
+        return None
+    return image[at:-12] + new
+
+
+def icon_seed(width, height, pixels):
+    """The icon target's picture: sides - 1, then x, y, r, g, b of each visible pixel."""
+    out = struct.pack("<HH", width - 1, height - 1)
+    for x, y, rgb in pixels:
+        out += struct.pack("<HH", x, y) + bytes(rgb)
+    return out
+
+
+def main():
+    out, testdata, fixtures = sys.argv[1:4]
+    shutil.rmtree(out, ignore_errors=True)
+    seeds = Seeds(out)
+    disc = os.path.join(fixtures, "disc")
+
+    images = [os.path.join(testdata, n) for n in ("volume.iso", "volume-nover.iso", "gamecd/gamecd.iso")]
+    for path in images + list(files_under(disc, (".iso",))):
+        seed = iso_seed(read(path))
+        if seed:
+            seeds.add("iso", os.path.basename(path), seed)
+
+    for path in [os.path.join(testdata, "gamecd/gamecd.cue")] + list(files_under(disc, (".cue", ".toc"))):
+        seeds.add("cue", os.path.basename(path), read(path))
+
+    for path in list(files_under(testdata, (".nrg",))) + list(files_under(disc, (".nrg",))):
+        seed = nrg_seed(read(path))
+        if seed:
+            seeds.add("nrg", os.path.basename(path), seed)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        anim = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "anim.py")
+        subprocess.run([sys.executable, anim, tmp], check=True)
+        pictures = list(files_under(tmp)) + [os.path.join(testdata, "gamecd/tree/TITLE.FLI")]
+        for path in pictures:
+            seeds.add("emblem", os.path.basename(path), read(path))
+    for path in files_under(os.path.join(fixtures, "anim")):
+        if not path.endswith((".png", "notes", "reproducing")):
+            seeds.add("emblem", os.path.relpath(path, fixtures).replace(os.sep, "_"), read(path))
+
+    red, blue = (255, 0, 0), (0, 0, 255)
+    seeds.add("icon", "one_pixel", icon_seed(1, 1, [(0, 0, red)]))
+    seeds.add("icon", "box_100x50", icon_seed(320, 200, [(10, 20, red), (109, 69, blue)]))
+    seeds.add("icon", "box_16x16", icon_seed(16, 16, [(0, 0, red), (15, 15, blue), (7, 3, red)]))
+    seeds.add("icon", "largest", icon_seed(2048, 2458, [(0, 0, red), (2047, 2457, blue)]))
+    seeds.add("icon", "cell_of_four", icon_seed(64, 2, [(x, y, red if x % 3 else blue) for x in range(0, 64, 2)
+                                                          for y in range(2)]))
+
+
+if __name__ == "__main__":
+    main()

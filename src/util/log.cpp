@@ -1,0 +1,29 @@
+// The log function and the bounded formatter. No Windows header: the format parsers that log
+// also build natively (fuzzing); posting a line to the setup window is util.cpp's log_to_window.
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "util.h"
+
+FILE *logf;  // declared in state.h with the other process-wide globals
+
+char *fmt_cut(char *buf, size_t size, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, size, format, ap);
+    va_end(ap);
+    return buf;
+}
+
+void setup_log(const char *format, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    if (logf) {
+        fprintf(logf, "%s\n", line);
+        fflush(logf);  // complete on disk even when the process is ended abruptly
+    }
+    log_to_window(line);
+}
