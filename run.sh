@@ -57,23 +57,21 @@ do_fuzz_build() {
   python3 "$top/fuzz/make-seeds.py" "$fuzz/seeds" "$build/testdata" "$fixtures"
 }
 
-# One target for a number of seconds on a corpus folder: first every saved regression case once,
-# then new inputs. Prints one summary line; the whole log is build/fuzz/TARGET.log.
+# One target for a number of seconds on a corpus folder and its seeds (the seeds include the
+# inputs of faults found before). Prints one summary line; the whole log is build/fuzz/TARGET.log.
 fuzz_run() {
   local t=$1 secs=$2 corpus=$3
   local bin=$fuzz/fuzz_$t log=$fuzz/$t.log art=$fuzz/artifacts/$t
   local args=(-max_total_time="$secs" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$art/")
   [ -f "$top/fuzz/dict/$t.dict" ] && args+=(-dict="$top/fuzz/dict/$t.dict")
+  # The icon's work grows with its canvas, and the hit counts of its loops would make each larger
+  # canvas look new: there edges alone decide what the corpus keeps (54 runs a second, not 6).
+  [ "$t" = icon ] && args+=(-use_counters=0)
   mkdir -p "$corpus" "$art"
   local rc=0
-  if compgen -G "$top/fuzz/regress/$t/*" >/dev/null && ! "$bin" "$top/fuzz/regress/$t"/* >"$log" 2>&1; then
-    echo "fuzz $t: a regression case fails again (build/fuzz/$t.log)"
-    tail -40 "$log"
-    return 1
-  fi
   "$bin" "${args[@]}" "$corpus" "$fuzz/seeds/$t" >"$log" 2>&1 || rc=$?
   local last stats
-  last=$(grep -E '^#[0-9]+' "$log" | tail -1)
+  last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
   stats=$(sed -n 's/^stat::\(number_of_executed_units\|average_exec_per_sec\|peak_rss_mb\): *\([0-9]*\)/\1=\2/p' "$log" | tr '\n' ' ')
   echo "fuzz $t: ${last#\#} | $stats| corpus $(ls "$corpus" | wc -l) files"
   if [ $rc -ne 0 ]; then

@@ -78,6 +78,42 @@ def iso_seed(image):
     return image[16 * SECTOR:directory_end(image, root_lba, root_len) * SECTOR][:MAX_LEN["iso"]]
 
 
+def iso_record(ident, lba, size, flags=0):
+    """One directory record: [0] length, [2..5] extent, [10..13] size, [25] flags, [32] id length, [33..] id."""
+    rec = bytearray(34 + len(ident) - len(ident) % 2)
+    rec[0], rec[25], rec[32] = len(rec), flags, len(ident)
+    struct.pack_into("<I", rec, 2, lba)
+    struct.pack_into("<I", rec, 10, size)
+    rec[33:33 + len(ident)] = ident
+    return bytes(rec)
+
+
+def iso_volume(sectors, root_lba, root_len):
+    """A volume in the iso target's form, from sector 16: the descriptor, then the given sectors
+    (a {sector: bytes} map) from sector 17 on."""
+    pvd = bytearray(SECTOR)
+    pvd[0:6] = b"\x01CD001"
+    pvd[156:190] = iso_record(b"\x00", root_lba, root_len, 2)
+    out = bytearray(pvd) + bytearray((max(sectors) - 16) * SECTOR)
+    for lba, data in sectors.items():
+        out[(lba - 16) * SECTOR:(lba - 16) * SECTOR + len(data)] = data
+    return bytes(out)
+
+
+def iso_faults():
+    """Volumes of the shapes that faults were found with, built here as a regression case each."""
+    # Folders whose extents begin a sector further into the root's: each listed the rest again.
+    root = {18 + k: iso_record(b"D%d" % k, 19 + k, (2 - k) * SECTOR, 2) + iso_record(b"F%d;1" % k, 17, 1)
+            for k in range(3)}
+    root[17] = b"x"
+    yield "fault-overlapping-extents", iso_volume(root, 18, 3 * SECTOR)
+    # A folder record after a multi-extent part, with the part's name: joined to the file as data.
+    sub = iso_record(b"\x00", 19, SECTOR, 2) + iso_record(b"\x01", 18, SECTOR, 2) + iso_record(b"INNER;1", 17, 2)
+    root = (iso_record(b"\x00", 18, SECTOR, 2) + iso_record(b"\x01", 18, SECTOR, 2) +
+            iso_record(b"PARTS.BIN;1", 17, SECTOR, 0x80) + iso_record(b"PARTS.BIN", 19, SECTOR, 2))
+    yield "fault-folder-after-part", iso_volume({17: b"in", 18: root, 19: sub}, 18, SECTOR)
+
+
 def nrg_seed(image):
     """The chunk area alone, with a footer of the same version that points to offset 0."""
     footer = image[-12:]
@@ -111,6 +147,8 @@ def main():
         seed = iso_seed(read(path))
         if seed:
             seeds.add("iso", os.path.basename(path), seed)
+    for name, seed in iso_faults():
+        seeds.add("iso", name, seed)
 
     for path in [os.path.join(testdata, "gamecd/gamecd.cue")] + list(files_under(disc, (".cue", ".toc"))):
         seeds.add("cue", os.path.basename(path), read(path))
@@ -134,7 +172,7 @@ def main():
     seeds.add("icon", "one_pixel", icon_seed(1, 1, [(0, 0, red)]))
     seeds.add("icon", "box_100x50", icon_seed(320, 200, [(10, 20, red), (109, 69, blue)]))
     seeds.add("icon", "box_16x16", icon_seed(16, 16, [(0, 0, red), (15, 15, blue), (7, 3, red)]))
-    seeds.add("icon", "largest", icon_seed(2048, 2458, [(0, 0, red), (2047, 2457, blue)]))
+    seeds.add("icon", "wide", icon_seed(700, 300, [(0, 0, red), (699, 150, blue)]))
     seeds.add("icon", "cell_of_four", icon_seed(64, 2, [(x, y, red if x % 3 else blue) for x in range(0, 64, 2)
                                                           for y in range(2)]))
 

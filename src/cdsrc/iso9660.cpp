@@ -108,8 +108,7 @@ static int copy_walk(cd_source *s, const iso_volume *v, uint32_t lba, uint32_t l
         }
         ok = copy_extent(s, out.h, e, p);
         // The further parts of a multi-extent file go on where the previous part ended.
-        while (ok && list[i].continued && i + 1 < count && strcmp(list[i + 1].name, e->name) == 0)
-            ok = copy_extent(s, out.h, &list[++i], p);
+        while (ok && iso_next_part(list, count, i)) ok = copy_extent(s, out.h, &list[++i], p);
     }
     free(list);
     return ok;

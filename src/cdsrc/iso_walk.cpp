@@ -50,6 +50,10 @@ int iso_enter(iso_entered *e, uint32_t lba, uint32_t len) {
     return 1;
 }
 
+int iso_next_part(const iso_entry *list, int count, int i) {
+    return list[i].continued && i + 1 < count && !list[i + 1].directory && strcmp(list[i + 1].name, list[i].name) == 0;
+}
+
 iso_entry *iso_vol_dir(const iso_volume *v, uint32_t lba, uint32_t len, int *count) {
     int readable;
     iso_entry *list = iso_listing(v, lba, len, count, &readable);
@@ -135,8 +139,7 @@ static void list_walk(const iso_volume *v, uint32_t lba, uint32_t len, const cha
         if (!e->directory) {
             uint64_t size = e->size;
             // The parts of a multi-extent file are one file.
-            while (list[i].continued && i + 1 < count && strcmp(list[i + 1].name, e->name) == 0)
-                size += list[++i].size;
+            while (iso_next_part(list, count, i)) size += list[++i].size;
             l->file(l->user, path, size);
         } else if (depth < MAX_DEPTH && iso_enter(entered, e->lba, e->size)) {
             l->dir(l->user, path);

@@ -38,6 +38,11 @@ struct iso_entered {
 // shares a sector with an extent entered before (an extent of length 0 counts as its first sector).
 int iso_enter(iso_entered *e, uint32_t lba, uint32_t len);
 
+// 1 when entry i + 1 of a listing is the next part of the multi-extent file at i: a file record of
+// the same name. A folder of that name is a folder of its own, which the size total enters too.
+int iso_next_part(const iso_entry *list, int count, int i);
+
+// iso_dir, iso_find and iso_total (iso9660.h) over a volume.
 iso_entry *iso_vol_dir(const iso_volume *v, uint32_t lba, uint32_t len, int *count);
 int iso_vol_find(const iso_volume *v, const char *path, iso_entry *out);
 uint64_t iso_vol_total(const iso_volume *v, uint32_t lba, uint32_t len, int depth);

@@ -245,6 +245,32 @@ TEST(iso_copy, multi_extent_parts_are_appended) {
     cd_close(s);
 }
 
+static void list_dir(void *user, const char *rel) { ((std::vector<std::string> *)user)->push_back(std::string("dir ") + rel); }
+static void list_file(void *user, const char *rel, uint64_t size) {
+    ((std::vector<std::string> *)user)->push_back("file " + std::to_string(size) + " " + rel);
+}
+
+// Only file records continue a multi-extent file. A folder record of the same name is a folder:
+// joined to the file, its bytes were listed and copied as file data while the size total entered
+// it, so the total and the copy disagreed.
+TEST(iso_list, a_folder_after_a_multi_extent_part_is_a_folder_of_its_own) {
+    iso_builder b;
+    uint32_t a = b.add_data(std::string(2048, 'a')), c = b.add_data("in");
+    uint32_t sub_len, root_len;
+    uint32_t sub = b.add_dir({iso_builder::file("INNER;1", c, 2)}, &sub_len);
+    uint32_t root =
+        b.add_dir({iso_builder::rec("PARTS.BIN;1", a, 2048, 0x80), iso_builder::dir("PARTS.BIN", sub, sub_len)}, &root_len);
+    b.set_root(root, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    std::vector<std::string> lines;
+    cd_lister l = {list_dir, list_file, &lines};
+    cd_list(s, &l);
+    EXPECT_EQ(lines, (std::vector<std::string>{"file 2048 PARTS.BIN", "dir PARTS.BIN", "file 2 PARTS.BIN\\INNER"}));
+    EXPECT_EQ(cd_total_bytes(s), 2050u);
+    cd_close(s);
+}
+
 // Made by genisoimage: DEEP\L01\...\L18, each level with one file; the root is depth 0.
 TEST(iso_copy, folders_below_depth_16_are_neither_counted_nor_copied) {
     cd_source *s = cd_open(testdata("volume.iso").c_str());

@@ -3,6 +3,7 @@ shortcuts and the log; then the failures that must stop an install and what they
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -130,13 +131,51 @@ for flag, gone in (("/nodesktop", 1), ("/nostartmenu", 0)):
 check((reg_query(UNINSTALL_KEY) or {}).get("InstallLocation") == ("REG_SZ", "C:\\dvinst\\flags"),
       "a second install rewrites the registry entry")
 
-# Failures: the exact line, and nothing on disk for the early ones.
+# Failures: the exact line, and what each may leave. A source refused before the copy leaves no
+# install folder; a copy that fails leaves the folders and files copied so far and nothing else:
+# no game executable, no uninstaller, no registry entry, no shortcuts.
+def forget_install():
+    reg_delete(UNINSTALL_KEY)
+    for link in shortcut_files():
+        if os.path.exists(link):
+            os.remove(link)
+
+
+def nothing_registered(name):
+    check(reg_query(UNINSTALL_KEY) is None, f"{name}: no registry entry")
+    check(not any(os.path.exists(l) for l in shortcut_files()), f"{name}: no shortcuts")
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
 with open(os.path.join(base, "a-file"), "w") as f:
     f.write("x")
+iso = read(os.path.join(gamecd, "gamecd.iso"))
+# Damaged images. A cue sheet whose BIN holds random bytes where the data track should be.
+write(os.path.join(base, "garbage.bin"), os.urandom(300 * 2352))
+garbage_cue = write(os.path.join(base, "garbage.cue"),
+                    b'FILE "GARBAGE.BIN" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n'
+                    b'  TRACK 02 AUDIO\r\n    INDEX 01 00:02:00\r\n')
+# The game CD as a Nero image whose chunk list opens with a chunk of length 0xFFFFFFF8: a walk
+# that steps by 8 + length in 32 bits would stand on it for ever.
+nrg = bytearray(read(os.path.join(gamecd, "gamecd.nrg")))
+area = struct.unpack(">Q", nrg[-8:])[0]
+looping = write(os.path.join(base, "looping.nrg"), bytes(nrg[:area]) + b"CUEX" + struct.pack(">I", 0xFFFFFFF8) +
+                bytes(nrg[area:-12]) + b"NER5" + struct.pack(">Q", area))
 failures = [
     ("not readable", ["/cd", winpath(os.path.join(TESTDATA, "volume.iso")) + ".missing"],
      "ERROR: the CD is not a readable disc, image or folder", "early"),
     ("not the game CD", ["/cd", winpath(os.path.join(TESTDATA, "tree"))], "ERROR: this is not the Drovenhelm CD", "early"),
+    ("image cut before its volume descriptor", ["/cd", winpath(write(os.path.join(base, "head.iso"), iso[:16 * 2048 + 100]))],
+     "ERROR: the CD is not a readable disc, image or folder", "early"),
+    ("cue sheet pointing at garbage", ["/cd", winpath(garbage_cue)],
+     "ERROR: the CD is not a readable disc, image or folder", "early"),
+    ("Nero chunk list that loops", ["/cd", winpath(looping)], "ERROR: the CD is not a readable disc, image or folder",
+     "early"),
     ("empty install folder", ["/cd", forms["iso"][0], "/dir", ""], "ERROR: cannot create the install folder", None),
     ("folder under a file", ["/cd", forms["iso"][0], "/dir", "C:\\dvinst\\a-file\\x"],
      "ERROR: cannot create the install folder", None),
@@ -145,21 +184,38 @@ for name, args, line, leaves in failures:
     target = "C:\\dvinst\\fail-" + name.replace(" ", "-")
     if "/dir" not in args:
         args = args + ["/dir", target]
+    forget_install()
     rc = silent(*args)
     log = setup_log() or []
     check(rc == 1 and log and log[-1] == line, f"{name}: exit 1 with {line!r} (got {log[-1:]})")
     if leaves == "early":
         check(not os.path.exists(os.path.join(DRIVE_C, target[3:])), f"{name}: no install folder")
+    nothing_registered(name)
 
 # A CD that breaks while it is copied: the copy's line, then the install's.
-cut = os.path.join(base, "cut.iso")
-data = read(os.path.join(gamecd, "gamecd.iso"))
-with open(cut, "wb") as f:
-    f.write(data[: len(data) * 2 // 3])
+cut = write(os.path.join(base, "cut.iso"), iso[: len(iso) * 2 // 3])
+forget_install()
 rc = silent("/cd", winpath(cut), "/dir", "C:\\dvinst\\fail-copy")
 log = setup_log() or []
 check(rc == 1 and len(log) >= 2 and log[-2].startswith("read error in ") and log[-1] == "ERROR: copying the CD failed",
       f"broken image: the copy's line, then 'ERROR: copying the CD failed' ({log[-2:]})")
+left = os.path.join(base, "fail-copy")
+
+
+def files_under(root):
+    """{lower-case relative path: bytes} of every file below root."""
+    return {os.path.relpath(os.path.join(h, f), root).lower(): read(os.path.join(h, f))
+            for h, _, fs in os.walk(root) for f in fs}
+
+
+on_cd, copied = files_under(tree), files_under(os.path.join(left, "game", "cd"))
+whole = [p for p in copied if copied[p] == on_cd.get(p)]
+# The file whose copy broke off keeps what was written of it.
+started = [p for p in copied if p in on_cd and copied[p] != on_cd[p] and on_cd[p].startswith(copied[p])]
+check(copied and len(whole) + len(started) == len(copied) and len(started) <= 1 and len(whole) < len(on_cd),
+      f"broken image: the files copied so far and the one cut short, nothing else: {sorted(copied)}")
+check(sorted(os.listdir(left)) == ["game"], f"broken image: nothing beside the copy: {sorted(os.listdir(left))}")
+nothing_registered("broken image")
 
 # A folder standing where the game executable goes: write_file's line ends the install.
 blocked = os.path.join(base, "blocked")

@@ -1,0 +1,104 @@
+"""Input the readers were never meant to see, through the real programs under Wine: every file of
+the shared fixtures, and the fuzz targets' seeds and corpora (build/fuzz), each written as the file
+the setup would be given. discinfo lists each disc source and copies each disc image; emblem
+decodes each picture and builds its icon. Each run must end with exit code 0 or 1: never a crash,
+never a hang.
+
+A corpus can hold thousands of inputs: HOSTILE_SAMPLE (default 40) of each target's, spread over
+its files by name, are run; HOSTILE_SAMPLE=0 runs them all."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import *  # noqa: E402,F403
+
+check = Checks()
+SAMPLE = int(os.environ.get("HOSTILE_SAMPLE", "40"))
+FUZZ = os.path.join(os.path.dirname(BIN), "fuzz")
+SECTOR = 2048
+work = tempfile.mkdtemp(prefix="hostile-")
+
+
+def spread(paths):
+    paths = sorted(paths)
+    if SAMPLE <= 0 or len(paths) <= SAMPLE:
+        return paths
+    return [paths[i * len(paths) // SAMPLE] for i in range(SAMPLE)]
+
+
+def corpus(target):
+    """Seeds and corpus of one fuzz target, as far as they exist."""
+    out = []
+    for kind in ("seeds", "corpus"):
+        folder = os.path.join(FUZZ, kind, target)
+        if os.path.isdir(folder):
+            out += [os.path.join(folder, n) for n in os.listdir(folder)]
+    return spread(out)
+
+
+def as_file(path, suffix):
+    """A corpus input as the file the setup would open. An ISO input that begins with its volume
+    descriptor gets back the 16 zero sectors in front of it that the fuzz target leaves out."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if suffix == ".iso" and data.startswith(b"\x01CD001"):
+        data = bytes(16 * SECTOR) + data
+    out = os.path.join(work, os.path.basename(path) + suffix)
+    with open(out, "wb") as f:
+        f.write(data)
+    return out
+
+
+slowest = (0.0, "")
+runs = 0
+
+
+def run(name, exe, *args):
+    global slowest, runs
+    start = time.monotonic()
+    try:
+        rc, _, err = run_exe(exe, *args, timeout=30)
+    except subprocess.TimeoutExpired:
+        check(False, f"{name}: {exe} still running after 30 s")
+        return
+    took = time.monotonic() - start
+    runs += 1
+    slowest = max(slowest, (took, f"{exe} {name}"))
+    if rc not in (0, 1):
+        check(False, f"{name}: {exe} exit {rc} ({err.strip()[-200:]!r})")
+
+
+def disc(name, path, copy):
+    run(name, "discinfo.exe", winpath(path))
+    if copy:
+        dest = os.path.join(work, "copy")
+        run(name + " (copy)", "discinfo.exe", "--copy", winpath(dest), winpath(path))
+        shutil.rmtree(dest, ignore_errors=True)
+
+
+def picture(name, path):
+    run(name, "emblem.exe", "--ico", winpath(os.path.join(work, "out.ico")), winpath(path))
+
+
+for here, _, names in os.walk(os.path.join(FIXTURES, "disc")):
+    for n in sorted(names):
+        disc(n, os.path.join(here, n), n.lower().endswith((".iso", ".bin", ".nrg")))
+for here, _, names in os.walk(os.path.join(FIXTURES, "anim")):
+    for n in sorted(names):
+        picture(n, os.path.join(here, n))
+fixture_runs = runs
+
+for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg")):
+    for path in corpus(target):
+        disc(f"{target} {os.path.basename(path)}", as_file(path, suffix), target == "iso")
+for path in corpus("emblem"):
+    picture(f"emblem {os.path.basename(path)}", path)
+
+check(runs > fixture_runs, f"fuzz inputs were run: {runs - fixture_runs} runs besides {fixture_runs} on the fixtures")
+print(f"{runs} runs, the slowest {slowest[0]:.1f} s: {slowest[1]}")
+shutil.rmtree(work, ignore_errors=True)
+check.finish()
