@@ -142,13 +142,14 @@ static int remove_folder_link(const char *path) {
     return RemoveDirectoryA(path);
 }
 
-// Attributes are cleared only when the delete needs it, and put back when it still fails: Wine shows a
-// Unix symbolic link to a file as that file, and its attributes are the target's.
+// Attributes are cleared only when the delete needs it (read-only), and put back when the file still
+// cannot go: a saved game held open by the game keeps them.
 static void delete_file(const char *path, DWORD attr) {
     if (DeleteFileA(path)) return;
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileA(path)) return;
-    DWORD keep = attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    DWORD keep =
+        attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     SetFileAttributesA(path, keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 

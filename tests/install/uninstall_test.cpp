@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/install.h"
@@ -152,4 +153,21 @@ TEST(do_uninstall, an_empty_folder_text_removes_nothing_on_disk) {
     expect_registration_gone();
     EXPECT_TRUE(exists(here + "\\drovenhelm.exe"));
     EXPECT_TRUE(exists(here + "\\game\\hd\\CD.DAT"));
+}
+
+TEST(do_uninstall, waits_for_stage_1_to_let_go_of_its_file) {
+    std::string folder = temp_dir("uninst") + "\\Drovenhelm PC";
+    make_file(folder + "\\drovenhelm.exe");
+    make_file(folder + "\\uninstall.exe");
+    // Held like a running program's file, for a second.
+    HANDLE h =
+        CreateFileA((folder + "\\uninstall.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::thread ends([h] {
+        Sleep(1000);
+        CloseHandle(h);
+    });
+    EXPECT_EQ(do_uninstall(folder.c_str()), 1);
+    ends.join();
+    EXPECT_FALSE(exists(folder));
 }
