@@ -298,9 +298,11 @@ def find_box():
 
 
 def answer(box, key):
-    """A key sent to the box itself: another test's window may hold the focus on the shared display."""
+    """Focuses the box, which another test's window may have taken, then types the key. Keys sent to
+    the window itself (key --window) sometimes closed the next box too, so the focus is set instead."""
     if box is not None:
-        subprocess.run(["xdotool", "key", "--window", box, key])
+        subprocess.run(["xdotool", "windowfocus", box])
+        subprocess.run(["xdotool", "key", key])
 
 
 def start_stage1(exe):
