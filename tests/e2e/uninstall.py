@@ -8,8 +8,9 @@ Everything runs in the throw-away prefix that setup_modes.py uses (no CD-ROM dri
 lock setup_state): the delete-at-restart record can only be read once the session has ended and before
 any other program of the prefix starts, which the shared test prefix cannot promise under ctest -j2.
 Wine 8 knows no junctions (FSCTL_SET_REPARSE_POINT fails) and CreateSymbolicLinkA creates nothing, so
-the links here are Unix symbolic links inside drive_c, which Wine shows as folders with the reparse
-point attribute, or as plain files."""
+the folder links here are Unix symbolic links inside drive_c, which Wine shows as folders with the
+reparse point attribute. (A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
+deletes its target: no program of ours can tell, so none is made here.)"""
 import hashlib
 import os
 import re
