@@ -259,6 +259,11 @@ def native_items(cd):
         Item("xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
              out=out, inputs=[iso], nbytes=cd.data_bytes),
         Item("7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes),
+        # What one read call per 2048 bytes costs on this machine without Wine.
+        Item("dd bs=2048 of iso", f"dd if={q(iso)} of=/dev/null bs=2048 status=none", inputs=[iso],
+             nbytes=os.path.getsize(iso)),
+        Item("dd bs=64k of iso", f"dd if={q(iso)} of=/dev/null bs=64k status=none", inputs=[iso],
+             nbytes=os.path.getsize(iso)),
     ]
     for name, _, files, _ in cd.forms:
         paths = [f for f in files if f != cd.cue]
@@ -301,6 +306,7 @@ def main():
     os.makedirs(WORK)
     full = Cd(os.path.join(BENCH, "cd-full"), a.scale)
     small = Cd(os.path.join(BENCH, "cd-small"), a.small)
+    tiny = Cd(os.path.join(BENCH, "cd-tiny"), 0.001)
 
     env = wine_env()
     # The prefix is made on first use. A Windows process left waiting keeps one Wine session (its
@@ -311,7 +317,7 @@ def main():
     keeper = subprocess.Popen(["/usr/bin/wine", "cmd.exe"], env=env, stdin=subprocess.PIPE,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        measure(a, full, small, started)
+        measure(a, full, small, tiny, started)
     finally:
         keeper.stdin.close()
         try:
@@ -322,83 +328,91 @@ def main():
         shutil.rmtree(WORK, ignore_errors=True)
 
 
-def measure(a, cd, sc, started):
+def measure(a, cd, sc, tiny, started):
+    load = os.getloadavg()[0]
     skipped = {}
     if not (accepted(cd.nrg) and accepted(sc.nrg)):
         skipped["nrg"] = "the setup does not accept the Nero image (discinfo refuses it)"
     installs = install_items(cd, "", skipped)
+    # The same installs from a smaller CD: the peak must not follow the CD's size.
+    small_installs = install_items(sc, "small CD: ", skipped)
+    # And from a CD of almost no bytes: what an install costs whatever the CD's size.
+    fixed_installs = [i for i in install_items(tiny, "tiny CD: ", skipped) if i.form in ("iso", "cue/bin")]
     stages = stage_items(cd)
     natives = native_items(cd)
-    order = installs + list(stages.values()) + list(natives.values())
+    order = installs + small_installs + fixed_installs + list(stages.values()) + list(natives.values())
     for r in range(a.rounds + 1):  # round 0 warms up and is not counted
         for item in order:
             item.run(r > 0)
         print(f"round {r}{' (warm-up)' if r == 0 else ''} done at {time.perf_counter() - started:.0f} s",
               flush=True)
-    # The same installs from a smaller CD: the peak must not follow the CD's size.
-    small_installs = install_items(sc, "small CD: ", skipped)
-    for _ in range(2):
-        for item in small_installs:
-            item.run(True)
 
-    trivial = stages["wine: trivial program"]
-    wine_kb = statistics.median(trivial.peaks)
+    wine_kb = statistics.median(stages["wine: trivial program"].peaks)
     own = lambda kb: (kb - wine_kb) / 1024  # noqa: E731   MiB of the setup's own
     med = lambda name: (stages.get(name) or natives[name]).median()  # noqa: E731
+    form_item = lambda items, form: next(i for i in items if i.form == form)  # noqa: E731
     extractor = min(("bsdtar -xf", "xorriso -extract", "7z x"), key=med)
 
     print()
     print(f"Install benchmark: game CD of {cd.data_bytes / MB:.0f} MB of data in {cd.files} files and "
-          f"{len(cd.audio)} audio tracks of {cd.audio_bytes / MB:.0f} MB. {a.rounds} rounds after a warm-up "
-          f"round, interleaved; medians; warm page cache; MB = 10^6 bytes, MiB = 2^20.")
+          f"{len(cd.audio)} audio tracks of {cd.audio_bytes / MB:.0f} MB.")
+    print(f"{a.rounds} rounds after a warm-up round, interleaved; medians; warm page cache; MB = 10^6 bytes, "
+          f"MiB = 2^20; load average {load:.1f} at the start, {os.getloadavg()[0]:.1f} at the end.")
     print()
     print(f"{'native baseline':<20}{'median s':>9}{'MB/s':>7}   rounds (s)")
     for item in natives.values():
         print(f"{item.name:<20}{item.median():9.2f}{item.nbytes / MB / item.median():7.0f}   {rounds_line(item)}")
     print()
-    hdr = f"{sc.data_bytes / MB:.0f}+{sc.audio_bytes / MB:.0f}MB", f"{cd.data_bytes / MB:.0f}+{cd.audio_bytes / MB:.0f}MB"
+    sizes = f"{sc.data_bytes / MB:.0f}+{sc.audio_bytes / MB:.0f} MB", f"{cd.data_bytes / MB:.0f}+{cd.audio_bytes / MB:.0f} MB"
     print(f"{'form':<8}{'MB':>5}{'install s':>10}{'MB/s':>6}{'÷(cp -r':>9}{'÷fastest':>9}"
-          f"{'own peak MiB':>15}{'':>8}   rounds (s)")
-    print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{hdr[0]:>11}{hdr[1]:>12}")
+          f"{'own peak MiB at':>18}{'':>8}   rounds (s)")
+    print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{sizes[0]:>12}{sizes[1]:>14}")
     ratios = {}
     largest = 0.0
-    small_peak = {i.form: own(max(i.peaks)) for i in small_installs}
     for name, _, _, audio in cd.forms:
         if name in skipped:
             print(f"{name:<8}  skipped: {skipped[name]}")
             continue
-        item = next(i for i in installs if i.form == name)
+        item = form_item(installs, name)
         t = item.median()
         limit = med("cp -r") + (med("bchunk -w") if audio else 0)
         native = med("cp -r" if name == "folder" else extractor) + (med("bchunk -w") if audio else 0)
         ratios[name] = t / limit
         p_full = own(max(item.peaks))
-        largest = max(largest, p_full, small_peak[name])
+        p_small = own(max(form_item(small_installs, name).peaks))
+        largest = max(largest, p_full, p_small)
         print(f"{name:<8}{item.nbytes / MB:5.0f}{t:10.2f}{item.nbytes / MB / t:6.0f}{t / limit:9.2f}{t / native:9.2f}"
-              f"{small_peak[name]:11.1f}{p_full:12.1f}   {rounds_line(item)}")
+              f"{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
     print()
     print("÷(cp -r +bchunk): install time ÷ (cp -r of the extracted tree, + bchunk -w of the audio tracks for a")
     print(f"form that has them). ÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
     print("cp -r for the folder; + bchunk -w with audio). Own peak: the setup's peak resident set less that of a")
-    print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), largest of the runs, at the two CD sizes.")
+    print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
     print()
-    print("Where the time goes (medians of the same rounds; 'inside' = timed by the program itself, reads only)")
+    print("Where the time goes (medians of the same rounds; 'inside': timed by the program itself, reads only)")
     print(f"{'':<46}{'median s':>9}{'MB/s':>7}   rounds (s)")
-    for item in stages.values():
-        rate = f"{item.nbytes / MB / item.median():7.0f}" if item.nbytes else f"{'':>7}"
+    for item in fixed_installs + list(stages.values()):
+        rate = f"{item.nbytes / MB / item.median():7.0f}" if item.nbytes > MB else f"{'':>7}"
         label = item.name + (" (inside)" if item.inner else "")
         print(f"{label:<46}{item.median():9.2f}{rate}   {rounds_line(item)}")
     sectors = stages["iso: seek + 2048 B read a sector"].nbytes // ISO_SECTOR
     per_sector = med("iso: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
+    per_sector_raw = med("raw bin: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
     per_open = med("audio: open + seek + 75-sector read") - med("audio: 1 MiB reads, one open")
-    raw_extra = med("raw bin: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
-    print(f"The ISO reader's one seek and one 2048-byte read per sector cost {per_sector:.2f} s more than 64 KiB reads "
-          f"({per_sector / sectors * 1e6:.1f} µs a sector, {sectors} sectors);")
-    print(f"from the raw BIN {raw_extra:.2f} s more. Opening the track's file for every 75 sectors of audio costs "
-          f"{per_open:.2f} s more than 1 MiB reads from one open file.")
-    t_iso = next(i for i in installs if i.form == "iso").median()
-    print(f"Without the per-sector reads the ISO install would take about {t_iso - per_sector:.2f} s, "
-          f"{(t_iso - per_sector) / med('cp -r'):.2f}× cp -r.")
+    print()
+    print(f"One seek and one 2048-byte read per sector cost {per_sector:.2f} s more than 64 KiB reads for the ISO "
+          f"({per_sector / sectors * 1e6:.1f} µs a sector), {per_sector_raw:.2f} s for the raw data track.")
+    print(f"Without Wine one read call per 2048 bytes (dd bs=2048) takes {med('dd bs=2048 of iso'):.2f} s for the ISO, "
+          f"at 64 KiB {med('dd bs=64k of iso'):.2f} s.")
+    print(f"Opening the track's file for every 75 sectors of audio costs {per_open:.2f} s more than 1 MiB reads "
+          f"from one open file.")
+    for name, extra in (("iso", per_sector), ("cue/bin", per_sector_raw + per_open)):
+        t = form_item(installs, name).median()
+        fixed = form_item(fixed_installs, name).median()
+        limit = med("cp -r") + (med("bchunk -w") if name == "cue/bin" else 0)
+        print(f"{name} install {t:.2f} s: {fixed:.2f} s of it whatever the CD's size (the tiny CD; Wine starting a "
+              f"program takes {med('wine: trivial program'):.2f} s), {extra:.2f} s the fixed read patterns; without "
+              f"them {(t - extra) / limit:.2f}× its native baseline.")
     if skipped:
         print("skipped: " + "; ".join(f"{k}: {v}" for k, v in skipped.items()))
     print(f"total time of the benchmark: {time.perf_counter() - started:.0f} s")
