@@ -25,7 +25,6 @@ import sys
 import time
 
 MB = 1000 * 1000
-MIB = 1024 * 1024
 WAV_HEADER = 44
 ISO_SECTOR = 2048
 
@@ -89,8 +88,8 @@ def execute(cmd, wine):
 
 
 class Item:
-    """One measured command. seconds() takes the time from the result: the wall time, or for the
-    read-pattern probe the time the program measured itself."""
+    """One measured command and its rounds. A round's time is the wall time, or for the read
+    pattern probe (inner) the time that the program measured itself."""
 
     def __init__(self, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0):
         self.name, self.cmd, self.wine, self.out, self.inputs = name, cmd, wine, out, list(inputs)
@@ -187,6 +186,15 @@ def install_check(cd, audio):
     return check
 
 
+def output_check(measure, want):
+    """A check that a command wrote all it should have into its output folder."""
+    def check(item, r):
+        got = measure(item.out)
+        if got != want:
+            sys.exit(f"{item.name}: wrote {got} bytes, expected {want}\n{r.err}")
+    return check
+
+
 def install_items(cd, label, skipped):
     items = []
     for name, source, files, audio in cd.forms:
@@ -208,9 +216,8 @@ def stage_items(cd):
     readpat = os.path.join(BIN, "readpat.exe")
     wav = [winpath(n) for n in cd.audio]
     sectors = -(-os.path.getsize(cd.iso) // ISO_SECTOR)
-    copy_ok = lambda item, r: tree_bytes(item.out) == cd.data_bytes or sys.exit(f"{item.name}: incomplete copy")  # noqa: E731
-    audio_ok = lambda item, r: sum_wavs(os.path.join(item.out, "cdaudio")) == cd.wav_bytes() or sys.exit(  # noqa: E731
-        f"{item.name}: incomplete audio")
+    copy_ok = output_check(tree_bytes, cd.data_bytes)
+    audio_ok = output_check(lambda out: sum_wavs(os.path.join(out, "cdaudio")), cd.wav_bytes())
     items = [
         Item("wine: trivial program", [discinfo, "--help"], wine=True),
         Item("setup refusing a missing CD", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
@@ -250,15 +257,18 @@ def native_items(cd):
             f.write(f'FILE "{os.path.basename(track)}" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
         loop.append(f"bchunk -w {q(track)} {q(sheet)} {q(os.path.join(out, name))} >/dev/null")
     iso = cd.iso
+    tree_ok = output_check(tree_bytes, cd.data_bytes)
     items = [
-        Item("cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes),
+        Item("cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes,
+             check=tree_ok),
         Item("bchunk -w", f"mkdir -p {q(out)} && " + " && ".join(loop), out=out, inputs=cd.audio,
-             nbytes=cd.audio_bytes),
+             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
         Item("bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
-             nbytes=cd.data_bytes),
+             nbytes=cd.data_bytes, check=tree_ok),
         Item("xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
-             out=out, inputs=[iso], nbytes=cd.data_bytes),
-        Item("7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes),
+             out=out, inputs=[iso], nbytes=cd.data_bytes, check=tree_ok),
+        Item("7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes,
+             check=tree_ok),
         # What one read call per 2048 bytes costs on this machine without Wine.
         Item("dd bs=2048 of iso", f"dd if={q(iso)} of=/dev/null bs=2048 status=none", inputs=[iso],
              nbytes=os.path.getsize(iso)),
