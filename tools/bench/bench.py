@@ -299,7 +299,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--top", required=True, help="the source tree")
     ap.add_argument("--build", required=True, help="the build folder, with bin/")
-    ap.add_argument("--rounds", type=int, default=7, help="counted rounds, after one warm-up round")
+    ap.add_argument("--rounds", type=int, default=5, help="counted rounds, after one warm-up round")
     ap.add_argument("--scale", type=float, default=1.0, help="size of the main CD (1: about 650 MB)")
     ap.add_argument("--small", type=float, default=0.25, help="size of the CD for the second memory figure")
     a = ap.parse_args()
