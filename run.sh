@@ -3,6 +3,7 @@
 #   ./run.sh build   programs in build/bin/
 #   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
+#   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -13,6 +14,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev
 )
+# The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
+bench_packages=(libarchive-tools p7zip-full time)
 
 ensure_packages() {
   local missing=()
@@ -100,9 +103,16 @@ do_demo() {
   return $rc
 }
 
+do_bench() {
+  packages+=("${bench_packages[@]}")
+  do_build
+  python3 "$top/tools/bench/bench.py" --top "$top" --build "$build" "$@"
+}
+
 case "${1:-}" in
   build) do_build ;;
   test) shift; do_test "$@" ;;
   demo) do_demo ;;
-  *) echo "usage: $0 build|test|demo" >&2; exit 2 ;;
+  bench) shift; do_bench "$@" ;;
+  *) echo "usage: $0 build|test|demo|bench" >&2; exit 2 ;;
 esac
