@@ -7,6 +7,7 @@
 #                    each fuzz target (iso cue nrg emblem icon) for SECONDS (default 60), two at a
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
+#   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -18,6 +19,8 @@ packages=(
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev
   clang libclang-rt-14-dev
 )
+# The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
+bench_packages=(libarchive-tools p7zip-full time)
 
 ensure_packages() {
   local missing=()
@@ -181,10 +184,17 @@ do_demo() {
   return $rc
 }
 
+do_bench() {
+  packages+=("${bench_packages[@]}")
+  do_build
+  python3 "$top/tools/bench/bench.py" --top "$top" --build "$build" "$@"
+}
+
 case "${1:-}" in
   build) do_build ;;
   test) shift; do_test "$@" ;;
   fuzz) shift; do_fuzz "$@" ;;
   demo) do_demo ;;
-  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo" >&2; exit 2 ;;
+  bench) shift; do_bench "$@" ;;
+  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench" >&2; exit 2 ;;
 esac

@@ -1,32 +1,65 @@
 #include "uninstall.h"
 
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "install.h"
+#include "util/handles.h"
 
+// The install folder's own files, in the order they are deleted.
 static const char *const files[] = {"drovenhelm.exe", "uninstall.exe", "drovenhelm_pc.ini", "drovenhelm.log",
                                     "setup.log"};
 static const char temp_copy[] = "drovenhelm_uninstall.exe";
+static const char box_title[] = "Drovenhelm uninstall";
+
+enum {
+    STAGE2_PAUSE_MS = 800,  // stage 1 ends right after it has started stage 2
+    LOCKED_TRIES = 50,      // LOCKED_TRIES * LOCKED_WAIT_MS: how long stage 1 may take to end
+    LOCKED_WAIT_MS = 100,
+};
+
+// "folder\name"; 0 when it does not fit, since a cut path names some other file. A folder that ends
+// in a backslash (a drive root such as "C:\") gets no second one.
+static int join_path(char *out, size_t size, const char *folder, const char *name) {
+    size_t n = strlen(folder);
+    int k = snprintf(out, size, "%s%s%s", folder, n && folder[n - 1] == '\\' ? "" : "\\", name);
+    return k >= 0 && (size_t)k < size;
+}
+
+// The folder as an absolute path; 0 for an empty text or one that cannot be made absolute whole.
+static int full_path(const char *folder, char out[PATH_TEXT]) {
+    if (!folder[0]) return 0;
+    DWORD n = GetFullPathNameA(folder, PATH_TEXT, out, NULL);
+    return n > 0 && n < PATH_TEXT;
+}
 
 int uninstall_stage1(void) {
     char self[PATH_TEXT], folder[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self) return 0;
-    fmt_cut(folder, sizeof folder, "%s", self);
+    memcpy(folder, self, n + 1);
+    // "C:" alone names drive C's current folder, not its root: a root keeps its backslash, doubled on
+    // the command line so that it does not escape the closing quote.
+    const char *root_tail = "";
     char *cut = strrchr(folder, '\\');
-    if (cut) *cut = 0;
-    if (!quiet && MessageBoxA(NULL, "Remove Drovenhelm (Vessik) and its saved games?", "Drovenhelm uninstall",
+    if (cut && cut > folder && cut[-1] == ':') {
+        cut[1] = 0;
+        root_tail = "\\";
+    } else if (cut) {
+        *cut = 0;
+    }
+    if (!quiet && MessageBoxA(NULL, "Remove Drovenhelm (Vessik) and its saved games?", box_title,
                               MB_ICONQUESTION | MB_YESNO) != IDYES)
         return 0;
+    // Stage 2 is started only from a copy made whole: a cut path or a failed copy would start
+    // whatever else stands there.
     char temp[MAX_PATH], copy[PATH_TEXT];
     n = GetTempPathA(sizeof temp, temp);
-    // Whatever stands at a wrong or cut path must not be started.
-    if (n == 0 || n >= sizeof temp || n + sizeof temp_copy > sizeof copy) return 0;
-    fmt_cut(copy, sizeof copy, "%s%s", temp, temp_copy);
+    if (n == 0 || n >= sizeof temp || !join_path(copy, sizeof copy, temp, temp_copy)) return 0;
     if (!CopyFileA(self, copy, FALSE)) return 0;
     char cmd[CMDLINE_TEXT];
-    fmt_cut(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s\"%s", copy, folder, quiet ? " /quiet" : "");
+    fmt_cut(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s%s\"%s", copy, folder, root_tail, quiet ? " /quiet" : "");
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -39,34 +72,38 @@ int uninstall_stage1(void) {
 }
 
 int uninstall_stage2(const char *folder) {
-    // Windows cannot remove a folder that is some process's current folder, ours included.
+    // A relative folder is taken from where we were started, before we leave it.
+    char full[PATH_TEXT];
+    if (!full_path(folder, full)) full[0] = 0;
+    // Windows cannot remove a folder that is a process's current folder, and stage 1 hands on its own,
+    // which may be the install folder.
     char temp[MAX_PATH];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
-    Sleep(800);  // stage 1 ends right after starting us, and its file is one we delete
-    do_uninstall(folder);
-    if (!quiet) MessageBoxA(NULL, "Drovenhelm has been removed.", "Drovenhelm uninstall", MB_ICONINFORMATION);
+    Sleep(STAGE2_PAUSE_MS);
+    do_uninstall(full);
+    if (!quiet) MessageBoxA(NULL, "Drovenhelm has been removed.", box_title, MB_ICONINFORMATION);
     char self[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n > 0 && n < sizeof self) MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     return 0;
 }
 
-// Only a folder that holds our installation loses its game folder and files: stage 1 treats the folder
-// it runs from as the install folder, which could be anyone's Downloads folder.
+// Stage 1 treats the folder it runs from as the install folder, which may be anyone's Downloads
+// folder: only a folder with our files in it loses its game folder and the named files.
 static int holds_installation(const char *folder) {
-    char path[LONG_TEXT];
-    fmt_cut(path, sizeof path, "%s\\game\\hd\\CD.DAT", folder);
-    if (path_exists(path)) return 1;
-    fmt_cut(path, sizeof path, "%s\\drovenhelm.exe", folder);
-    return path_exists(path);
+    char path[PATH_TEXT];
+    if (join_path(path, sizeof path, folder, "game\\hd\\CD.DAT") && path_exists(path)) return 1;
+    return join_path(path, sizeof path, folder, "drovenhelm.exe") && path_exists(path);
 }
 
-// Stage 1 may still be ending when stage 2 starts: its own file stays locked for a moment.
-static void delete_with_retries(const char *path) {
-    for (int i = 0; i < 50; i++) {
-        if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
-        Sleep(100);
+// Stage 1 may not have ended yet, and Windows keeps a running program's file from being deleted.
+static void delete_while_locked(const char *path) {
+    for (int i = 0; i < LOCKED_TRIES; i++) {
+        if (DeleteFileA(path)) return;
+        DWORD e = GetLastError();
+        if (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) return;
+        Sleep(LOCKED_WAIT_MS);
     }
 }
 
@@ -78,16 +115,13 @@ int do_uninstall(const char *folder) {
     RegDeleteKeyA(HKEY_CURRENT_USER, UNINSTALL_KEY);
 
     char full[PATH_TEXT];
-    DWORD n = folder[0] ? GetFullPathNameA(folder, sizeof full, full, NULL) : 0;
-    if (n == 0 || n >= sizeof full || !holds_installation(full)) return 1;
-    while (n > 3 && full[n - 1] == '\\') full[--n] = 0;
-    char path[LONG_TEXT];
-    fmt_cut(path, sizeof path, "%s\\game", full);
-    delete_tree(path);
+    if (!full_path(folder, full) || !holds_installation(full)) return 1;
+    char path[PATH_TEXT];
+    if (join_path(path, sizeof path, full, "game")) delete_tree(path);
     for (const char *f : files) {
-        fmt_cut(path, sizeof path, "%s\\%s", full, f);
+        if (!join_path(path, sizeof path, full, f)) continue;
         if (strcmp(f, "uninstall.exe") == 0)
-            delete_with_retries(path);
+            delete_while_locked(path);
         else
             DeleteFileA(path);
     }
@@ -95,31 +129,51 @@ int do_uninstall(const char *folder) {
     return 1;
 }
 
+// A folder link (junction or symbolic link) goes as a link, never entered. Only a reparse point that
+// reports its tag is removed: Wine shows a Unix symbolic link to a folder as a reparse point without
+// one, and removing that deletes the folder it points to when it is empty.
+static int remove_folder_link(const char *path) {
+    handle_guard h(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!h.ok() || !GetFileInformationByHandleEx(h.h, FileAttributeTagInfo, &tag, sizeof tag) || !tag.ReparseTag)
+        return 0;
+    h.close();
+    return RemoveDirectoryA(path);
+}
+
+// Attributes are cleared only when the delete needs it (read-only), and put back when the file still
+// cannot go: a saved game held open by the game keeps them.
+static void delete_file(const char *path, DWORD attr) {
+    if (DeleteFileA(path)) return;
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path)) return;
+    DWORD keep =
+        attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesA(path, keep ? keep : FILE_ATTRIBUTE_NORMAL);
+}
+
 int delete_tree(const char *folder) {
-    // A link in place of the folder goes as a link: what it points to is not ours.
     DWORD a = GetFileAttributesA(folder);
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return RemoveDirectoryA(folder);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_folder_link(folder);
     char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", folder);
-    WIN32_FIND_DATAA f;
-    HANDLE h = FindFirstFileA(pattern, &f);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
+    if (join_path(pattern, sizeof pattern, folder, "*")) {
+        WIN32_FIND_DATAA f;
+        find_guard h(FindFirstFileA(pattern, &f));  // closed before the folder is removed
+        for (int more = h.ok(); more; more = FindNextFileA(h.h, &f)) {
             if (strcmp(f.cFileName, ".") == 0 || strcmp(f.cFileName, "..") == 0) continue;
             char path[PATH_TEXT];
-            fmt_cut(path, sizeof path, "%s\\%s", folder, f.cFileName);
+            if (!join_path(path, sizeof path, folder, f.cFileName)) continue;
             DWORD attr = f.dwFileAttributes;
-            if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
-                RemoveDirectoryA(path);  // never entered
-            } else if (attr & FILE_ATTRIBUTE_DIRECTORY) {
+            if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && (attr & FILE_ATTRIBUTE_DIRECTORY))
+                remove_folder_link(path);
+            else if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+                DeleteFileA(path);  // a file symbolic link: clearing attributes would change its target
+            else if (attr & FILE_ATTRIBUTE_DIRECTORY)
                 delete_tree(path);
-            } else {
-                // A file symbolic link is deleted as itself, like any file.
-                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path);
-            }
-        } while (FindNextFileA(h, &f));
-        FindClose(h);
+            else
+                delete_file(path, attr);
+        }
     }
     return RemoveDirectoryA(folder);
 }

@@ -2,10 +2,16 @@
 // in the temporary folder, which removes the installation (stage 2).
 #pragma once
 
+// "/uninstall": asks (unless quiet), copies the running program into the temporary folder and starts
+// that copy with "/uninstall2" and the folder of the running program. Always 0, the exit code.
 int uninstall_stage1(void);
+// "/uninstall2" and a folder: removes the installation there, reports (unless quiet) and has its own
+// file deleted at the next restart. Always 0, the exit code.
 int uninstall_stage2(const char *folder);
-// Removes the shortcuts, the registry entry and, when the folder holds our installation, the game
-// folder, the install folder's own files and the folder itself when it is left empty. Always 1.
+// Removes the shortcuts, the registry entry and, when the folder (made absolute) holds our
+// installation, the game folder, the install folder's own files and the folder itself when it is
+// left empty. An empty folder text removes nothing on disk. Always 1.
 int do_uninstall(const char *folder);
-// Removes a folder with everything in it, never following links; nonzero when the folder is gone.
+// Removes a folder with everything in it; links are removed as links and never entered. Nonzero
+// when the folder itself is gone.
 int delete_tree(const char *folder);

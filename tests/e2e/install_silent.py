@@ -226,5 +226,34 @@ check(rc == 1 and log[-1].startswith("cannot write C:\\dvinst\\blocked\\drovenhe
       f"executable cannot be written: {log[-1:]}")
 check(not os.path.exists(os.path.join(blocked, "uninstall.exe")), "a failed install writes no uninstaller")
 
+# The audio stage fails: the sheet's audio BIN is missing. Its own line ends the install.
+nobin = os.path.join(base, "nobin")
+os.makedirs(nobin)
+with open(os.path.join(nobin, "nobin.cue"), "w") as f:
+    f.write(f'FILE "{winpath(os.path.join(gamecd, "gamecd-raw.bin"))}" BINARY\n  TRACK 01 MODE1/2352\n'
+            '    INDEX 01 00:00:00\nFILE "gone.bin" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n')
+rc = silent("/cd", winpath(os.path.join(nobin, "nobin.cue")), "/dir", "C:\\dvinst\\fail-audio")
+log = setup_log() or []
+check(rc == 1 and log[-1:] == ["ERROR: reading audio track 2 failed"], f"audio stage fails: {log[-1:]}")
+check(not os.path.exists(os.path.join(base, "fail-audio", "drovenhelm.exe")), "no game executable after it")
+
+# The hard-disk files fail: a folder stands where a root file goes.
+os.makedirs(os.path.join(base, "fail-hd", "game", "hd", "README"))
+rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\fail-hd")
+log = setup_log() or []
+want = ["cannot write C:\\dvinst\\fail-hd\\game\\hd\\README", "ERROR: cannot write C:\\dvinst\\fail-hd\\game\\hd\\README"]
+check(rc == 1 and log[-2:] == want, f"hard-disk files fail: {log[-2:]}")
+
+# The setup's own resources: the game executable in US English, and the manifest.
+res = wrestool_list(setup_exe)
+check(res.get((10, "GAMEEXE", 1033)) == os.path.getsize(game_exe), f"GAMEEXE (RCDATA, 1033) is the game: {res}")
+check(wrestool_raw(setup_exe, 10, "GAMEEXE") == read(game_exe), "GAMEEXE holds build/bin/drovenhelm.exe byte for byte")
+manifest = wrestool_raw(setup_exe, 24, 1).decode("utf-8", "replace")
+check((24, "1", 1033) in res and 'name="DrovenhelmVessik.Setup"' in manifest and 'version="1.0.0.0"' in manifest
+      and "<description>Drovenhelm - Vessik Setup</description>" in manifest
+      and 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in manifest
+      and 'publicKeyToken="6595b64144ccf1df"' in manifest and ">true</dpiAware>" in manifest,
+      "the manifest (24/1, 1033): identity, description, common controls 6, DPI-aware")
+
 shutil.rmtree(base, ignore_errors=True)
 check.finish()

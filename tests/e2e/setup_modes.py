@@ -60,11 +60,13 @@ subprocess.run([WINE_RUN, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL, captur
 try:
     folder = os.path.join(nocd_c, "dvmodes", "images")
     shutil.rmtree(folder, ignore_errors=True)
-    exe = setup_beside(folder, {"a.iso": iso, "b.iso": iso, "x.iso": not_game})
+    exe = setup_beside(folder, {"a.iso": iso, "B.CUE": os.path.join(gamecd, "gamecd.cue"),
+                                "GAMECD.BIN": os.path.join(gamecd, "gamecd.bin"), "x.iso": not_game})
     # Which of the game images the folder listing returns first: discinfo lists in that order.
     _, listing, _ = discinfo(winpath(folder))
-    order = [l.split(" ", 2)[2] for l in listing.splitlines() if l.startswith("file ") and l.endswith(".iso")]
-    first_game = next(n for n in order if n in ("a.iso", "b.iso"))
+    order = [l.split(" ", 2)[2] for l in listing.splitlines()
+             if l.startswith("file ") and l.lower().endswith((".iso", ".cue"))]
+    first_game = next(n for n in order if n in ("a.iso", "B.CUE"))
     rc, line = defaults_line(exe, env)
     check(line == f"defaults: cd 'C:\\dvmodes\\images\\{first_game}' dir 'C:\\Games\\Drovenhelm PC'",
           f"the first game image of the listing wins ({order}): {line}")

@@ -44,6 +44,8 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = wndproc;
     wc.hInstance = inst;
+    // The icon group the setup writes into the executable; none before that (the default icon).
+    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(1));
     wc.hCursor = LoadCursor(NULL, IDC_ARROW);
     wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     wc.lpszClassName = "DrovenhelmGame";

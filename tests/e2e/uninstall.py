@@ -1,0 +1,394 @@
+"""The uninstaller under Wine, from a silent install to Wine's next start (its "restart"):
+  uninstall.py quiet     both stages with "/quiet": what goes, what must stay (the targets of links, a
+                         file of the user's, a folder that holds no installation), the command line of
+                         stage 2 and the delete-at-restart record of its own file
+  uninstall.py prompts   stage 1's question (No, then Yes) and stage 2's final message, answered with
+                         xdotool; exits 77 without a display
+Everything runs in the throw-away prefix that setup_modes.py uses (no CD-ROM drive; both tests hold the
+lock setup_state): the delete-at-restart record can only be read once the session has ended and before
+any other program of the prefix starts, which the shared test prefix cannot promise under ctest -j2.
+Wine 8 knows no junctions (FSCTL_SET_REPARSE_POINT fails) and CreateSymbolicLinkA creates nothing, so
+the folder links here are Unix symbolic links inside drive_c, which Wine shows as folders with the
+reparse point attribute. (A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
+deletes its target: no program of ours can tell, so none is made here.)"""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import *  # noqa: E402,F403
+
+mode = sys.argv[1]
+if mode == "prompts" and not os.environ.get("DISPLAY"):
+    print("no DISPLAY: the message boxes cannot be answered")
+    raise SystemExit(77)
+
+check = Checks()
+SPARE = os.path.join(os.path.dirname(PREFIX), "wineprefix-nocd")
+env = dict(os.environ, WINEPREFIX=SPARE)
+C = os.path.join(SPARE, "drive_c")
+work = os.path.join(C, "dvun")
+setup_exe = os.path.join(BIN, "drovenhelm_setup.exe")
+iso = winpath(os.path.join(TESTDATA, "gamecd", "gamecd.iso"))
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+KEY_SECTION = "[" + UNINSTALL_KEY.split("\\", 1)[1].replace("\\", "\\\\") + "]"
+
+
+def wine(*args, cwd=None, debug=None, timeout=300):
+    e = dict(env, WINEDEBUG=debug) if debug else env
+    p = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True, env=e,
+                       cwd=cwd or work, timeout=timeout)
+    return p.returncode, p.stdout.decode("latin-1").replace("\r", ""), p.stderr.decode("latin-1").replace("\r", "")
+
+
+def end_session():
+    """Waits for every program of the prefix, stage 2 included; the session ends and writes its registry."""
+    if subprocess.run(["timeout", "120", "wineserver", "-w"], env=env).returncode != 0:
+        subprocess.run(["wineserver", "-k"], env=env)
+        check(False, "the session ended within 120 s")
+
+
+def user():
+    users = os.path.join(C, "users")
+    return next(n for n in sorted(os.listdir(users)) if n != "Public" and os.path.isdir(os.path.join(users, n, "Temp")))
+
+
+def temp_copy():
+    return os.path.join(C, "users", user(), "Temp", "drovenhelm_uninstall.exe"), \
+        f"C:\\users\\{user()}\\Temp\\drovenhelm_uninstall.exe"
+
+
+def links():
+    u = os.path.join(C, "users", user())
+    return (os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"),
+            os.path.join(u, "Desktop", "Drovenhelm.lnk"))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data=b"data"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def listing(root):
+    """{relative path: 'dir', 'link -> target' or the file's sha1}; links are not followed."""
+    out = {}
+    for here, dirs, files in os.walk(root):
+        for n in dirs + files:
+            p = os.path.join(here, n)
+            rel = os.path.relpath(p, root).replace(os.sep, "/")
+            if os.path.islink(p):
+                out[rel] = "link -> " + os.readlink(p)
+            elif os.path.isdir(p):
+                out[rel] = "dir"
+            else:
+                out[rel] = hashlib.sha1(read(p)).hexdigest()
+    return out
+
+
+def key_in_user_reg():
+    """Whether the installation's key is in user.reg; valid once the session has ended."""
+    return KEY_SECTION in read(os.path.join(SPARE, "user.reg")).decode("latin-1")
+
+
+def pending_renames():
+    """The (source, destination) pairs of PendingFileRenameOperations in system.reg, or [] without it."""
+    text = read(os.path.join(SPARE, "system.reg")).decode("latin-1")
+    m = re.search(r'^"PendingFileRenameOperations"=str\(7\):"(.*)"$', text, re.M)
+    if not m:
+        return []
+    value = re.sub(r"\\(.)", lambda g: "\0" if g.group(1) == "0" else g.group(1), m.group(1))
+    names = value.split("\0")
+    return [(names[i], names[i + 1]) for i in range(0, len(names) - 1, 2) if names[i]]
+
+
+def stage2_command(trace):
+    """Stage 2's command line as Wine's process channel shows it."""
+    for line in trace.splitlines():
+        m = re.search(r'CreateProcessInternalW app \(null\) cmdline L"(.*)"$', line)
+        if m and "drovenhelm_uninstall.exe" in m.group(1):
+            return re.sub(r"\\(.)", r"\1", m.group(1))
+    return None
+
+
+def differences(a, b):
+    """Nothing when a equals b, else a new line and the differences."""
+    return "" if a == b else "\n" + diff(a, b, "before", "after")
+
+
+def install(name):
+    rc, _, _ = wine(setup_exe, "/silent", "/cd", iso, "/dir", "C:\\dvun\\" + name)
+    folder = os.path.join(work, name)
+    ok = rc == 0 and os.path.exists(os.path.join(folder, "uninstall.exe")) and all(os.path.exists(l) for l in links())
+    check(ok, f"{name}: installed, with both shortcuts")
+    return folder
+
+
+def registration_gone(what):
+    check(not key_in_user_reg(), f"{what}: the registry entry is gone")
+    check(not any(os.path.exists(l) for l in links()), f"{what}: both shortcuts are gone")
+
+
+def new_session_deletes_copy(what):
+    """Wine's restart is the start of the next session: the marked copy goes then."""
+    copy, _ = temp_copy()
+    wine("cmd", "/c", "exit")
+    end_session()
+    check(not os.path.exists(copy) and pending_renames() == [], f"{what}: the next session deleted the copy")
+
+
+def quiet_runs():
+    copy, copy_w = temp_copy()
+    if os.path.exists(copy):
+        os.remove(copy)
+
+    # A: the whole installation goes, and the copy in the temporary folder is marked for deletion.
+    main = install("main")
+    game = os.path.join(main, "game")
+    for here, _, files in os.walk(os.path.join(game, "cd")):
+        for f in files:
+            os.chmod(os.path.join(here, f), 0o444)  # read-only, as files copied from a CD are
+    write(os.path.join(game, "..x"))
+    write(os.path.join(game, "hd", "..saves", "slot1.sav"))
+    write(os.path.join(game, "hd", "rhs.dat"))
+    rhs = "C:\\dvun\\main\\game\\hd\\rhs.dat"
+    _, out, _ = wine("cmd", "/c", f"attrib +r {rhs} & attrib +h {rhs} & attrib +s {rhs} & attrib {rhs}")
+    flags = out.strip().split("C:\\")[0]
+    check(set("RHS") <= set(flags), f"A: a read-only, hidden and system file in game\\hd ({out.strip()})")
+    rc, _, trace = wine("C:\\dvun\\main\\uninstall.exe", "/uninstall", "/quiet", cwd=main, debug="+process")
+    end_session()
+    check(rc == 0, "A: stage 1 exits with 0")
+    cmd = stage2_command(trace)
+    check(cmd == f'"{copy_w}" /uninstall2 "C:\\dvun\\main" /quiet', f"A: stage 2's command line: {cmd}")
+    check(not os.path.exists(main), f"A: the install folder is gone: {listing(main) if os.path.exists(main) else ''}")
+    registration_gone("A")
+    check(os.path.exists(copy) and read(copy) == read(setup_exe), "A: the copy in the temporary folder is the setup")
+    pending = pending_renames()
+    check(pending == [("\\??\\" + copy_w, "")], f"A: the copy is marked for deletion at restart: {pending}")
+    new_session_deletes_copy("A")
+    check(reg_query_spare() is None, "A: reg query finds no entry")
+
+    # B: a folder link inside the game folder is never entered: what it points to stays untouched,
+    # an empty folder included. Wine cannot remove such a link (removing it would remove its target
+    # when empty), so it stays, and with it its parent folders. A file of the user's keeps the
+    # install folder too.
+    folder = install("links")
+    outside = os.path.join(work, "outside")
+    write(os.path.join(outside, "data.txt"), b"user data")
+    write(os.path.join(outside, "sub", "more.txt"), b"more")
+    os.makedirs(os.path.join(work, "outside-empty"))
+    os.symlink(outside, os.path.join(folder, "game", "cd", "linked-folder"))
+    os.symlink(os.path.join(work, "outside-empty"), os.path.join(folder, "game", "linked-empty"))
+    write(os.path.join(folder, "notes.txt"), b"mine")
+    before = listing(work)
+    rc, _, _ = wine("C:\\dvun\\links\\uninstall.exe", "/uninstall", "/quiet")
+    end_session()
+    kept = {k: v for k, v in before.items() if k.startswith("outside")}
+    after = {k: v for k, v in listing(work).items() if k.startswith("outside")}
+    check(rc == 0 and after == kept,
+          f"B: the links' targets are untouched, the empty one included{differences(kept, after)}")
+    left = listing(folder)
+    want = {"notes.txt": before["links/notes.txt"], "game": "dir", "game/cd": "dir",
+            "game/cd/linked-folder": "link -> " + outside,
+            "game/linked-empty": "link -> " + os.path.join(work, "outside-empty")}
+    check(left == want, f"B: only the user's file and the folder links stay{differences(want, left)}")
+    registration_gone("B")
+
+    # C: a game folder that is itself a link is not entered.
+    folder = install("gamelink")
+    data = os.path.join(work, "gamelink-data")
+    os.rename(os.path.join(folder, "game"), data)
+    os.symlink(data, os.path.join(folder, "game"))
+    before = listing(data)
+    rc, _, _ = wine("C:\\dvun\\gamelink\\uninstall.exe", "/uninstall", "/quiet")
+    end_session()
+    after = listing(data)
+    check(rc == 0 and after == before and "hd/CD.DAT" in before,
+          f"C: the folder that the game link points to is untouched{differences(before, after)}")
+    check(listing(folder) == {"game": "link -> " + data}, f"C: the named files are gone: {listing(folder)}")
+
+    # D: the setup started with "/uninstall" from a Downloads folder: not an installation, nothing
+    # there goes; the shortcuts and the registry entry do.
+    downloads = os.path.join(work, "Downloads")
+    os.makedirs(downloads)
+    shutil.copy(setup_exe, os.path.join(downloads, "drovenhelm_setup.exe"))
+    write(os.path.join(downloads, "game", "save1.sav"), b"another game's save")
+    write(os.path.join(downloads, "game", "hd", "readme.txt"))
+    write(os.path.join(downloads, "setup.log"), b"another program's log")
+    register()
+    before = listing(downloads)
+    rc, _, _ = wine("C:\\dvun\\Downloads\\drovenhelm_setup.exe", "/uninstall", "/quiet", cwd=downloads)
+    end_session()
+    after = listing(downloads)
+    check(rc == 0 and after == before, f"D: nothing in the Downloads folder goes{differences(before, after)}")
+    registration_gone("D")
+
+    # E: an empty folder for stage 2 removes nothing on disk, neither the current folder's nor the
+    # current drive's root's installation.
+    root_layout = ["game/hd/CD.DAT", "game/save/slot1.sav", "drovenhelm.exe", "setup.log"]
+    cwd = os.path.join(work, "cwd")
+    for base in (C, cwd):
+        for f in root_layout:
+            write(os.path.join(base, f))
+    shutil.copy(setup_exe, os.path.join(C, "uninstall.exe"))
+    root_before = {f: os.path.exists(os.path.join(C, f)) for f in root_layout + ["uninstall.exe"]}
+    cwd_before = listing(cwd)
+    rc = stage2("", cwd)
+    check(rc == 0 and all(os.path.exists(os.path.join(C, f)) for f in root_before) and listing(cwd) == cwd_before,
+          "E: stage 2 with an empty folder leaves the drive root's and the current folder's files")
+
+    # F: an installation in a drive root: stage 1 hands on "C:\", not "C:" (drive C's current folder).
+    rc, _, trace = wine("C:\\uninstall.exe", "/uninstall", "/quiet", cwd=cwd, debug="+process")
+    end_session()
+    cmd = stage2_command(trace)
+    check(cmd == f'"{copy_w}" /uninstall2 "C:\\\\" /quiet', f"F: stage 2 gets the root with its backslash: {cmd}")
+    left = [f for f in root_before if os.path.exists(os.path.join(C, f))]
+    check(rc == 0 and left == [] and not os.path.exists(os.path.join(C, "game")),
+          f"F: the root's installation is gone (left: {left})")
+    check(listing(cwd) == cwd_before, "F: the current folder's look-alike stays")
+
+    # G: a relative folder is taken from the folder that stage 2 was started in.
+    write(os.path.join(work, "rel", "drovenhelm.exe"))
+    write(os.path.join(work, "rel", "game", "x"))
+    rc = stage2("rel", work)
+    check(rc == 0 and not os.path.exists(os.path.join(work, "rel")), "G: a relative folder is removed")
+
+
+def stage2(folder, cwd):
+    """Stage 2 started directly, from a copy: it marks its own file for deletion at restart."""
+    exe = os.path.join(C, "stage2", "drovenhelm_setup.exe")
+    os.makedirs(os.path.dirname(exe), exist_ok=True)
+    shutil.copy(setup_exe, exe)
+    rc, _, _ = wine("C:\\stage2\\drovenhelm_setup.exe", "/uninstall2", folder, "/quiet", cwd=cwd)
+    end_session()
+    return rc
+
+
+def reg_query_spare():
+    rc, out, _ = wine("reg", "query", UNINSTALL_KEY)
+    return out if rc == 0 else None
+
+
+def register():
+    """The registry entry and both shortcut files, as an install leaves them."""
+    wine("reg", "add", UNINSTALL_KEY, "/v", "DisplayName", "/d", "Drovenhelm (Vessik)", "/f")
+    for l in links():
+        write(l, b"link")
+
+
+def find_box():
+    """The visible message box of the uninstaller and the command line of the program that shows it."""
+    p = subprocess.run(["timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name",
+                        "^Drovenhelm uninstall$"], capture_output=True, text=True)
+    ids = p.stdout.split()
+    if not ids:
+        return None, None
+    pid = subprocess.run(["xdotool", "getwindowpid", ids[0]], capture_output=True, text=True).stdout.strip()
+    try:
+        return ids[0], read(f"/proc/{pid}/cmdline").decode("latin-1").replace("\0", " ").strip()
+    except OSError:
+        return ids[0], None
+
+
+def answer(box, key):
+    """Focuses the box, which another test's window may have taken, then types the key. Keys sent to
+    the window itself (key --window) sometimes closed the next box too, so the focus is set instead."""
+    if box is not None:
+        subprocess.run(["xdotool", "windowfocus", box])
+        subprocess.run(["xdotool", "key", key])
+
+
+def start_stage1(exe):
+    return subprocess.Popen([WINE_RUN, exe, "/uninstall"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=env, cwd=work)
+
+
+def finish(p):
+    """Stage 1's exit code once its box has been answered; None when it had to be ended."""
+    try:
+        return p.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        return None
+
+
+def prompt_runs():
+    copy, _ = temp_copy()
+    if os.path.exists(copy):
+        os.remove(copy)
+    folder = install("ask")
+    before = listing(folder)
+
+    # An uninstaller still asking from the temporary folder keeps its file from being replaced: a
+    # second stage 1 then starts nothing, though the running copy would remove the installation.
+    shutil.copy(setup_exe, copy)
+    p = start_stage1(temp_copy()[1])
+    box, owner = find_box()
+    rc, _, _ = wine("C:\\dvun\\ask\\uninstall.exe", "/uninstall", "/quiet")
+    answer(box, "n")
+    finish(p)
+    end_session()  # a stage 2 started by mistake would have ended too
+    check(owner is not None and "drovenhelm_uninstall.exe /uninstall" in owner and rc == 0 and listing(folder) == before
+          and key_in_user_reg() and all(os.path.exists(l) for l in links()),
+          f"a copy that could not be made is not started ({owner})")
+    os.remove(copy)
+
+    # No: nothing changes.
+    p = start_stage1("C:\\dvun\\ask\\uninstall.exe")
+    box, owner = find_box()
+    check(box is not None and owner is not None and "/uninstall" in owner and "uninstall2" not in owner,
+          f"the question is stage 1's: {owner}")
+    answer(box, "n")
+    rc = finish(p)
+    end_session()  # a stage 2 started by mistake would have ended too
+    check(rc == 0, f"No: stage 1 exits with 0 ({rc})")
+    check(listing(folder) == before and reg_query_spare() is not None and all(os.path.exists(l) for l in links())
+          and not os.path.exists(copy), "No: nothing has changed, and no copy was made")
+
+    # Yes (the default button): stage 2 has removed everything by the time it reports.
+    p = start_stage1("C:\\dvun\\ask\\uninstall.exe")
+    box, owner = find_box()
+    answer(box, "Return")
+    rc = finish(p)
+    check(rc == 0, f"Yes: stage 1 exits with 0 ({rc})")
+    box, owner = find_box()
+    check(box is not None and owner is not None and "drovenhelm_uninstall.exe /uninstall2 C:\\dvun\\ask" in owner,
+          f"the final message is stage 2's: {owner}")
+    check(not os.path.exists(folder) and reg_query_spare() is None and not any(os.path.exists(l) for l in links()),
+          "the final message comes after the removal")
+    # The session runs on, so the registry can still be asked without starting Wine's restart.
+    rc, _, _ = wine("reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")
+    check(rc != 0, "the copy is not yet marked while the message shows")
+    answer(box, "Return")
+    end_session()
+    check(pending_renames() == [("\\??\\" + temp_copy()[1], "")], "the copy is marked for deletion after the message")
+    new_session_deletes_copy("prompts")
+
+
+wine("cmd", "/c", "exit", cwd=os.path.dirname(SPARE))  # makes the prefix on first use
+end_session()
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+try:
+    if mode == "quiet":
+        quiet_runs()
+    else:
+        prompt_runs()
+finally:
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    shutil.rmtree(work, ignore_errors=True)
+    for d in ("game", "stage2"):
+        shutil.rmtree(os.path.join(C, d), ignore_errors=True)
+    for f in ("drovenhelm.exe", "setup.log", "uninstall.exe"):
+        if os.path.exists(os.path.join(C, f)):
+            os.remove(os.path.join(C, f))
+check.finish()

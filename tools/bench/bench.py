@@ -1,0 +1,433 @@
+#!/usr/bin/env python3
+"""Install benchmark: silent installs under Wine against native copies of the same bytes.
+
+Makes a game CD of realistic size in every form (make_bench_cd.py beside this script), then runs
+interleaved rounds: in each round every install, every stage measurement and every native baseline
+runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
+command its output is removed, its input read into the page cache and the disk synced. Reports the
+medians of the rounds after a warm-up round, ratios taken within this run, and the setup's peak
+memory at two CD sizes.
+
+Peak memory is the peak resident set of the process started as `wine setup.exe ...`, as GNU time
+reports it (the largest of the wine -> wine64 -> preloader exec chain, which ends as the Windows
+process), less the median of the same figure for a trivial Windows program, so that it is the
+setup's own use.
+
+Usage: bench.py --top TOP --build BUILD [--rounds N] [--scale S] [--small S]
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+MB = 1000 * 1000
+WAV_HEADER = 44
+ISO_SECTOR = 2048
+
+TOP = BENCH = WORK = PREFIX = BIN = ""
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def tree_bytes(top):
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(top) for f in fs)
+
+
+def q(path):
+    return "'" + path.replace("'", "'\\''") + "'"
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.update(WINEPREFIX=PREFIX, WINEARCH="win64", WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    return env
+
+
+def warm(paths):
+    """Reads files (and every file of folders) so that they are in the page cache."""
+    for path in paths:
+        files = [os.path.join(d, f) for d, _, fs in os.walk(path) for f in fs] if os.path.isdir(path) else [path]
+        for name in files:
+            with open(name, "rb") as f:
+                while f.read(1 << 20):
+                    pass
+
+
+class Result:
+    def __init__(self, seconds, rc, peak_kb, out, err):
+        self.seconds, self.rc, self.peak_kb, self.out, self.err = seconds, rc, peak_kb, out, err
+
+
+def execute(cmd, wine):
+    """Runs one command under GNU time: wall time and the peak resident set of the process.
+    GNU time rather than wait4 from here: a child forked from this Python process starts with
+    Python's pages resident, and the peak would keep them even after the exec."""
+    if wine:
+        argv, env = ["/usr/bin/wine"] + cmd, wine_env()
+    else:
+        argv, env = ["/bin/sh", "-c", cmd], None
+    peak = os.path.join(WORK, "peak.txt")
+    with open(os.path.join(WORK, "stdout.txt"), "w+b") as out, open(os.path.join(WORK, "stderr.txt"), "w+b") as err:
+        t0 = time.perf_counter()
+        rc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak, "-q"] + argv, env=env,
+                            stdin=subprocess.DEVNULL, stdout=out, stderr=err).returncode
+        seconds = time.perf_counter() - t0
+        out.seek(0)
+        err.seek(0)
+        with open(peak) as f:
+            peak_kb = int(f.read().split()[-1])
+        return Result(seconds, rc, peak_kb, out.read().decode(errors="replace"),
+                      err.read().decode(errors="replace"))
+
+
+class Item:
+    """One measured command and its rounds. A round's time is the wall time, or for the read
+    pattern probe (inner) the time that the program measured itself."""
+
+    def __init__(self, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0):
+        self.name, self.cmd, self.wine, self.out, self.inputs = name, cmd, wine, out, list(inputs)
+        self.nbytes, self.check, self.inner, self.rc = nbytes, check, inner, rc
+        self.times, self.peaks = [], []
+
+    def run(self, counted):
+        if self.out:
+            shutil.rmtree(self.out, ignore_errors=True)
+        warm(self.inputs)
+        # Whatever the last command left dirty is written out before the clock starts.
+        subprocess.run(["sync"], check=True)
+        r = execute(self.cmd, self.wine)
+        if r.rc != self.rc:
+            sys.exit(f"{self.name}: exit code {r.rc}\n{self.cmd}\n{r.err}")
+        if self.check:
+            self.check(self, r)
+        seconds = float(r.out.split()[0]) if self.inner else r.seconds
+        if counted:
+            self.times.append(seconds)
+            self.peaks.append(r.peak_kb)
+        if self.out:
+            shutil.rmtree(self.out, ignore_errors=True)
+
+    def median(self):
+        return statistics.median(self.times)
+
+
+def stamp_of(scale):
+    h = hashlib.sha1(f"{scale}".encode())
+    for rel in ("tools/bench/make_bench_cd.py", "tests/tools/iso2raw.py", "tools/sample-cd/make_title.py"):
+        with open(os.path.join(TOP, rel), "rb") as f:
+            h.update(f.read())
+    return h.hexdigest()[:12]
+
+
+class Cd:
+    """One generated CD (made again only when its maker changes): its forms and what a correct
+    install of each holds."""
+
+    def __init__(self, folder, scale):
+        stamp = os.path.join(folder, ".made-" + stamp_of(scale))
+        if not os.path.exists(stamp):
+            print(f"making the game CD at scale {scale} in {folder} ...", flush=True)
+            subprocess.run([sys.executable, os.path.join(TOP, "tools", "bench", "make_bench_cd.py"), folder,
+                            "--scale", str(scale)], check=True)
+            open(stamp, "w").close()
+        self.folder = folder
+        self.tree = os.path.join(folder, "tree")
+        self.data_bytes = tree_bytes(self.tree)
+        self.files = sum(len(fs) for _, _, fs in os.walk(self.tree))
+        self.audio = [os.path.join(folder, n) for n in sorted(os.listdir(folder))
+                      if n.startswith("track") and n.endswith(".bin") and n != "track01.bin"]
+        self.audio_bytes = sum(os.path.getsize(n) for n in self.audio)
+        self.iso = os.path.join(folder, "drovenhelm.iso")
+        self.raw = os.path.join(folder, "track01.bin")
+        self.cue = os.path.join(folder, "drovenhelm.cue")
+        self.nrg = os.path.join(folder, "drovenhelm.nrg")
+        # name, source, the files a full read of it takes, carries audio
+        self.forms = [
+            ("folder", self.tree, [self.tree], False),
+            ("iso", self.iso, [self.iso], False),
+            ("raw bin", self.raw, [self.raw], False),
+            ("cue/bin", self.cue, [self.cue, self.raw] + self.audio, True),
+            ("nrg", self.nrg, [self.nrg], True),
+        ]
+
+    def wav_bytes(self):
+        return self.audio_bytes + WAV_HEADER * len(self.audio)
+
+    def installed_bytes(self, audio):
+        return self.data_bytes + (self.wav_bytes() if audio else 0)
+
+
+def sum_wavs(folder):
+    if not os.path.isdir(folder):
+        return 0
+    return sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder) if n.endswith(".wav"))
+
+
+def install_check(cd, audio):
+    """A timed install counts only if it installed the whole CD."""
+    def check(item, r):
+        problems = []
+        got = tree_bytes(os.path.join(item.out, "game", "cd")) if os.path.isdir(item.out) else 0
+        if got != cd.data_bytes:
+            problems.append(f"game\\cd holds {got} bytes, the CD {cd.data_bytes}")
+        have = sum_wavs(os.path.join(item.out, "game", "cdaudio"))
+        want = cd.wav_bytes() if audio else 0
+        if have != want:
+            problems.append(f"game\\cdaudio holds {have} bytes of WAV files, expected {want}")
+        if problems:
+            sys.exit(f"{item.name}: {'; '.join(problems)}\n{r.err}")
+    return check
+
+
+def output_check(measure, want):
+    """A check that a command wrote all it should have into its output folder."""
+    def check(item, r):
+        got = measure(item.out)
+        if got != want:
+            sys.exit(f"{item.name}: wrote {got} bytes, expected {want}\n{r.err}")
+    return check
+
+
+def install_items(cd, label, skipped):
+    items = []
+    for name, source, files, audio in cd.forms:
+        if name in skipped:
+            continue
+        dest = os.path.join(WORK, "install")
+        items.append(Item(f"{label}{name}", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
+                                             winpath(source), "/dir", winpath(dest)],
+                          wine=True, out=dest, inputs=files, nbytes=cd.installed_bytes(audio),
+                          check=install_check(cd, audio)))
+        items[-1].form = name
+    return items
+
+
+def stage_items(cd):
+    """The install's two bulk stages alone, and the read patterns of its readers alone."""
+    out = os.path.join(WORK, "stage")
+    discinfo = os.path.join(BIN, "discinfo.exe")
+    readpat = os.path.join(BIN, "readpat.exe")
+    wav = [winpath(n) for n in cd.audio]
+    sectors = -(-os.path.getsize(cd.iso) // ISO_SECTOR)
+    copy_ok = output_check(tree_bytes, cd.data_bytes)
+    audio_ok = output_check(lambda out: sum_wavs(os.path.join(out, "cdaudio")), cd.wav_bytes())
+    items = [
+        Item("wine: trivial program", [discinfo, "--help"], wine=True),
+        Item("setup refusing a missing CD", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
+                                             winpath(os.path.join(WORK, "no-such-cd")), "/dir",
+                                             winpath(os.path.join(WORK, "x"))], wine=True, rc=1),
+        Item("copy stage, folder", [discinfo, "--copy", winpath(out), winpath(cd.tree)], wine=True, out=out,
+             inputs=[cd.tree], nbytes=cd.data_bytes, check=copy_ok),
+        Item("copy stage, iso", [discinfo, "--copy", winpath(out), winpath(cd.iso)], wine=True, out=out,
+             inputs=[cd.iso], nbytes=cd.data_bytes, check=copy_ok),
+        Item("audio stage, cue/bin", [discinfo, "--audio", winpath(out), winpath(cd.cue)], wine=True, out=out,
+             inputs=cd.audio + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("iso: seek + 2048 B read a sector", [readpat, "sectors", "2048", "0", winpath(cd.iso)],
+             wine=True, inputs=[cd.iso], nbytes=sectors * ISO_SECTOR, inner=True),
+        Item("iso: 64 KiB reads", [readpat, "blocks", "65536", winpath(cd.iso)],
+             wine=True, inputs=[cd.iso], nbytes=os.path.getsize(cd.iso), inner=True),
+        Item("iso: 1 MiB reads", [readpat, "blocks", "1048576", winpath(cd.iso)],
+             wine=True, inputs=[cd.iso], nbytes=os.path.getsize(cd.iso), inner=True),
+        Item("raw bin: seek + 2048 B read a sector", [readpat, "sectors", "2352", "16", winpath(cd.raw)],
+             wine=True, inputs=[cd.raw], nbytes=sectors * ISO_SECTOR, inner=True),
+        Item("audio: open + seek + 75-sector read", [readpat, "reopen", "176400"] + wav,
+             wine=True, inputs=cd.audio, nbytes=cd.audio_bytes, inner=True),
+        Item("audio: 1 MiB reads, one open", [readpat, "blocks", "1048576"] + wav,
+             wine=True, inputs=cd.audio, nbytes=cd.audio_bytes, inner=True),
+    ]
+    return {i.name: i for i in items}
+
+
+def native_items(cd):
+    out = os.path.join(WORK, "native")
+    cues = os.path.join(BENCH, "bchunk-cues")
+    os.makedirs(cues, exist_ok=True)
+    loop = []
+    for track in cd.audio:
+        name = os.path.basename(track)[:-4]
+        sheet = os.path.join(cues, name + ".cue")
+        with open(sheet, "w") as f:
+            f.write(f'FILE "{os.path.basename(track)}" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
+        loop.append(f"bchunk -w {q(track)} {q(sheet)} {q(os.path.join(out, name))} >/dev/null")
+    iso = cd.iso
+    tree_ok = output_check(tree_bytes, cd.data_bytes)
+    items = [
+        Item("cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes,
+             check=tree_ok),
+        Item("bchunk -w", f"mkdir -p {q(out)} && " + " && ".join(loop), out=out, inputs=cd.audio,
+             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        Item("bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
+             nbytes=cd.data_bytes, check=tree_ok),
+        Item("xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
+             out=out, inputs=[iso], nbytes=cd.data_bytes, check=tree_ok),
+        Item("7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes,
+             check=tree_ok),
+        # What one read call per 2048 bytes costs on this machine without Wine.
+        Item("dd bs=2048 of iso", f"dd if={q(iso)} of=/dev/null bs=2048 status=none", inputs=[iso],
+             nbytes=os.path.getsize(iso)),
+        Item("dd bs=64k of iso", f"dd if={q(iso)} of=/dev/null bs=64k status=none", inputs=[iso],
+             nbytes=os.path.getsize(iso)),
+    ]
+    for name, _, files, _ in cd.forms:
+        paths = [f for f in files if f != cd.cue]
+        if os.path.isdir(paths[0]):
+            cmd, nbytes = f"find {q(paths[0])} -type f -exec cat {{}} + >/dev/null", cd.data_bytes
+        else:
+            cmd, nbytes = "cat " + " ".join(q(f) for f in paths) + " >/dev/null", sum(map(os.path.getsize, paths))
+        items.append(Item("cat " + name, cmd, inputs=paths, nbytes=nbytes))
+    return {i.name: i for i in items}
+
+
+def accepted(source):
+    """Whether the setup's own reader opens a source (discinfo opens it as the setup does)."""
+    return execute([os.path.join(BIN, "discinfo.exe"), winpath(source)], True).rc == 0
+
+
+def rounds_line(item):
+    return " ".join(f"{x:.2f}" for x in item.times)
+
+
+def main():
+    global TOP, BENCH, WORK, PREFIX, BIN
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--top", required=True, help="the source tree")
+    ap.add_argument("--build", required=True, help="the build folder, with bin/")
+    ap.add_argument("--rounds", type=int, default=5, help="counted rounds, after one warm-up round")
+    ap.add_argument("--scale", type=float, default=1.0, help="size of the main CD (1: about 650 MB)")
+    ap.add_argument("--small", type=float, default=0.25, help="size of the CD for the second memory figure")
+    a = ap.parse_args()
+    started = time.perf_counter()
+    TOP = os.path.abspath(a.top)
+    BIN = os.path.join(os.path.abspath(a.build), "bin")
+    BENCH = os.path.join(os.path.abspath(a.build), "bench")
+    WORK = os.path.join(BENCH, "run")
+    PREFIX = os.path.join(BENCH, "wineprefix")
+    for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "/usr/bin/time"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is missing")
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    full = Cd(os.path.join(BENCH, "cd-full"), a.scale)
+    small = Cd(os.path.join(BENCH, "cd-small"), a.small)
+    tiny = Cd(os.path.join(BENCH, "cd-tiny"), 0.001)
+
+    env = wine_env()
+    # The prefix is made on first use. A Windows process left waiting keeps one Wine session (its
+    # server and services) alive, so every measured start costs what a start in a running session
+    # costs, not the start of a new session.
+    subprocess.run([os.path.join(TOP, "cmake", "wine-run.sh"), "cmd", "/c", "exit", "0"], env=env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    keeper = subprocess.Popen(["/usr/bin/wine", "cmd.exe"], env=env, stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        measure(a, full, small, tiny, started)
+    finally:
+        keeper.stdin.close()
+        try:
+            keeper.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            keeper.kill()
+        subprocess.run(["/usr/bin/wineserver", "-k"], env=env)
+        shutil.rmtree(WORK, ignore_errors=True)
+
+
+def measure(a, cd, sc, tiny, started):
+    load = os.getloadavg()[0]
+    skipped = {}
+    if not (accepted(cd.nrg) and accepted(sc.nrg)):
+        skipped["nrg"] = "the setup does not accept the Nero image (discinfo refuses it)"
+    installs = install_items(cd, "", skipped)
+    # The same installs from a smaller CD: the peak must not follow the CD's size.
+    small_installs = install_items(sc, "small CD: ", skipped)
+    # And from a CD of almost no bytes: what an install costs whatever the CD's size.
+    fixed_installs = [i for i in install_items(tiny, "tiny CD: ", skipped) if i.form in ("iso", "cue/bin")]
+    stages = stage_items(cd)
+    natives = native_items(cd)
+    order = installs + small_installs + fixed_installs + list(stages.values()) + list(natives.values())
+    for r in range(a.rounds + 1):  # round 0 warms up and is not counted
+        for item in order:
+            item.run(r > 0)
+        print(f"round {r}{' (warm-up)' if r == 0 else ''} done at {time.perf_counter() - started:.0f} s",
+              flush=True)
+
+    wine_kb = statistics.median(stages["wine: trivial program"].peaks)
+    own = lambda kb: (kb - wine_kb) / 1024  # noqa: E731   MiB of the setup's own
+    med = lambda name: (stages.get(name) or natives[name]).median()  # noqa: E731
+    form_item = lambda items, form: next(i for i in items if i.form == form)  # noqa: E731
+    extractor = min(("bsdtar -xf", "xorriso -extract", "7z x"), key=med)
+
+    print()
+    print(f"Install benchmark: game CD of {cd.data_bytes / MB:.0f} MB of data in {cd.files} files and "
+          f"{len(cd.audio)} audio tracks of {cd.audio_bytes / MB:.0f} MB.")
+    print(f"{a.rounds} rounds after a warm-up round, interleaved; medians; warm page cache; MB = 10^6 bytes, "
+          f"MiB = 2^20; load average {load:.1f} at the start, {os.getloadavg()[0]:.1f} at the end.")
+    print()
+    print(f"{'native baseline':<20}{'median s':>9}{'MB/s':>7}   rounds (s)")
+    for item in natives.values():
+        print(f"{item.name:<20}{item.median():9.2f}{item.nbytes / MB / item.median():7.0f}   {rounds_line(item)}")
+    print()
+    sizes = f"{sc.data_bytes / MB:.0f}+{sc.audio_bytes / MB:.0f} MB", f"{cd.data_bytes / MB:.0f}+{cd.audio_bytes / MB:.0f} MB"
+    print(f"{'form':<8}{'MB':>5}{'install s':>10}{'MB/s':>6}{'÷(cp -r':>9}{'÷fastest':>9}"
+          f"{'own peak MiB at':>18}{'':>8}   rounds (s)")
+    print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{sizes[0]:>12}{sizes[1]:>14}")
+    ratios = {}
+    largest = 0.0
+    for name, _, _, audio in cd.forms:
+        if name in skipped:
+            print(f"{name:<8}  skipped: {skipped[name]}")
+            continue
+        item = form_item(installs, name)
+        t = item.median()
+        limit = med("cp -r") + (med("bchunk -w") if audio else 0)
+        native = med("cp -r" if name == "folder" else extractor) + (med("bchunk -w") if audio else 0)
+        ratios[name] = t / limit
+        p_full = own(max(item.peaks))
+        p_small = own(max(form_item(small_installs, name).peaks))
+        largest = max(largest, p_full, p_small)
+        print(f"{name:<8}{item.nbytes / MB:5.0f}{t:10.2f}{item.nbytes / MB / t:6.0f}{t / limit:9.2f}{t / native:9.2f}"
+              f"{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
+    print()
+    print("÷(cp -r +bchunk): install time ÷ (cp -r of the extracted tree, + bchunk -w of the audio tracks for a")
+    print(f"form that has them). ÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
+    print("cp -r for the folder; + bchunk -w with audio). Own peak: the setup's peak resident set less that of a")
+    print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
+    print()
+    print("Where the time goes (medians of the same rounds; 'inside': timed by the program itself, reads only)")
+    print(f"{'':<46}{'median s':>9}{'MB/s':>7}   rounds (s)")
+    for item in fixed_installs + list(stages.values()):
+        rate = f"{item.nbytes / MB / item.median():7.0f}" if item.nbytes > MB else f"{'':>7}"
+        label = item.name + (" (inside)" if item.inner else "")
+        print(f"{label:<46}{item.median():9.2f}{rate}   {rounds_line(item)}")
+    sectors = stages["iso: seek + 2048 B read a sector"].nbytes // ISO_SECTOR
+    per_sector = med("iso: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
+    per_sector_raw = med("raw bin: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
+    per_open = med("audio: open + seek + 75-sector read") - med("audio: 1 MiB reads, one open")
+    print()
+    print(f"One seek and one 2048-byte read per sector cost {per_sector:.2f} s more than 64 KiB reads for the ISO "
+          f"({per_sector / sectors * 1e6:.1f} µs a sector), {per_sector_raw:.2f} s for the raw data track.")
+    print(f"Without Wine one read call per 2048 bytes (dd bs=2048) takes {med('dd bs=2048 of iso'):.2f} s for the ISO, "
+          f"at 64 KiB {med('dd bs=64k of iso'):.2f} s.")
+    print(f"Opening the track's file for every 75 sectors of audio costs {per_open:.2f} s more than 1 MiB reads "
+          f"from one open file.")
+    for name, extra in (("iso", per_sector), ("cue/bin", per_sector_raw + per_open)):
+        t = form_item(installs, name).median()
+        fixed = form_item(fixed_installs, name).median()
+        limit = med("cp -r") + (med("bchunk -w") if name == "cue/bin" else 0)
+        print(f"{name} install {t:.2f} s: {fixed:.2f} s of it whatever the CD's size (the tiny CD; Wine starting a "
+              f"program takes {med('wine: trivial program'):.2f} s), {extra:.2f} s the fixed read patterns; without "
+              f"them {(t - extra) / limit:.2f}× its native baseline.")
+    if skipped:
+        print("skipped: " + "; ".join(f"{k}: {v}" for k, v in skipped.items()))
+    print(f"total time of the benchmark: {time.perf_counter() - started:.0f} s")
+    print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue/bin']:.2f} peak_mb={largest:.1f}")
+
+
+if __name__ == "__main__":
+    main()
