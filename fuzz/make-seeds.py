@@ -3,8 +3,8 @@
 tools, from tests/tools/anim.py's pictures and from the shared third-party fixtures.
 
 Usage: make-seeds.py OUTDIR TESTDATA FIXTURES
-Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, emblem and icon, each seed at most the
-target's largest input (MAX_LEN, which run.sh hands to libFuzzer as well)."""
+Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, emblem and icon, each seed at most
+MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
 import os
 import shutil
 import struct
