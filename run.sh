@@ -103,13 +103,29 @@ fuzz_all() {
   return $rc
 }
 
+# Keeps of a corpus only the inputs that add coverage (libFuzzer's merge): libFuzzer writes every
+# input it reduces as a new file, and a small corpus can be run whole under Wine
+# (HOSTILE_SAMPLE=0 ctest -R hostile_inputs).
+fuzz_minimize() {
+  local t=$1 corpus=$fuzz/corpus/$1
+  rm -rf "$corpus.min" && mkdir -p "$corpus.min"
+  if "$fuzz/fuzz_$t" -merge=1 "$corpus.min" "$corpus" >"$fuzz/$t.merge.log" 2>&1; then
+    rm -rf "$corpus" && mv "$corpus.min" "$corpus"
+  else
+    rm -rf "$corpus.min"
+    echo "fuzz $t: the corpus could not be merged, see build/fuzz/$t.merge.log" >&2
+  fi
+}
+
 do_fuzz() {
   local secs=${1:-60}
   [ $# -gt 0 ] && shift
-  local targets=("$@")
+  local targets=("$@") rc=0 t
   [ ${#targets[@]} -eq 0 ] && targets=("${fuzz_targets[@]}")
   do_fuzz_build
-  fuzz_all "$secs" "$fuzz/corpus" "${targets[@]}"
+  fuzz_all "$secs" "$fuzz/corpus" "${targets[@]}" || rc=1
+  for t in "${targets[@]}"; do fuzz_minimize "$t"; done
+  return $rc
 }
 
 # In the test run: each target briefly from its seeds alone, so that a regression shows at once.
