@@ -3,15 +3,8 @@
 #include <stdlib.h>
 
 #include "cdsrc/cdsrc.h"
+#include "opened.h"
 #include "support.h"
-
-static std::string opened(const std::string &path) {
-    cd_source *s = cd_open(path.c_str());
-    if (!s) return "(null)";
-    std::string d = cd_describe(s);
-    cd_close(s);
-    return d;
-}
 
 TEST(cd_open, paths_are_normalised_and_folders_come_first) {
     std::string t = temp_dir("open");

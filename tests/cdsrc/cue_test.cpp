@@ -8,6 +8,7 @@
 #include "cdsrc/cdsrc.h"
 #include "cdsrc/cue_sheet.h"
 #include "cdsrc/readers.h"
+#include "opened.h"
 #include "support.h"
 #include "util/handles.h"
 
@@ -362,14 +363,6 @@ TEST(cue_open, sheet_opens_its_first_data_file_with_the_track_table) {
         EXPECT_EQ(cd_read_raw(s, 1, 299, 2, &audio[0]), 0);  // past the end of the BIN
         cd_close(s);
     }
-}
-
-static std::string opened(const std::string &path) {
-    cd_source *s = cd_open(path.c_str());
-    if (!s) return "(null)";
-    std::string d = cd_describe(s);
-    cd_close(s);
-    return d;
 }
 
 TEST(cue_open, sheets_without_a_readable_data_track_give_null) {
