@@ -47,8 +47,7 @@ do_build() {
 # --- fuzzing: native clang builds of the format parsers with libFuzzer, ASan and UBSan ---------
 fuzz=$build/fuzz
 fuzz_targets=(iso cue nrg emblem icon)
-fixtures=$top/../shared/fixtures
-[ -d "$fixtures" ] || fixtures=$top/../../shared/fixtures
+third_party=$top/tests/data/third_party
 
 do_fuzz_build() {
   ensure_packages
@@ -57,7 +56,8 @@ do_fuzz_build() {
   fi
   cmake --build "$fuzz"
   bash "$top/tests/make-testdata.sh" "$build/testdata"
-  python3 "$top/fuzz/make-seeds.py" "$fuzz/seeds" "$build/testdata" "$fixtures"
+  bash "$top/tests/data/check-third-party.sh"
+  python3 "$top/fuzz/make-seeds.py" "$fuzz/seeds" "$build/testdata" "$third_party"
 }
 
 # One target for a number of seconds on a corpus folder and its seeds (the seeds include the

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Seed corpora of the fuzz targets, from the test data that tests/make-testdata.sh makes with real
-tools, from tests/tools/anim.py's pictures and from the shared third-party fixtures.
+tools, from tests/tools/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
 
-Usage: make-seeds.py OUTDIR TESTDATA FIXTURES
+Usage: make-seeds.py OUTDIR TESTDATA THIRD_PARTY
 Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, emblem and icon, each seed at most
 MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
 import os
@@ -137,10 +137,13 @@ def icon_seed(width, height, pixels):
 
 
 def main():
-    out, testdata, fixtures = sys.argv[1:4]
+    out, testdata, third_party = sys.argv[1:4]
+    disc, pictures = os.path.join(third_party, "disc"), os.path.join(third_party, "anim")
+    for folder in (disc, pictures):
+        if not os.path.isdir(folder):
+            sys.exit(f"make-seeds: no third-party inputs in {folder}")
     shutil.rmtree(out, ignore_errors=True)
     seeds = Seeds(out)
-    disc = os.path.join(fixtures, "disc")
 
     images = [os.path.join(testdata, n) for n in ("volume.iso", "volume-nover.iso", "gamecd/gamecd.iso")]
     for path in images + list(files_under(disc, (".iso",))):
@@ -161,12 +164,12 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         anim = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "anim.py")
         subprocess.run([sys.executable, anim, tmp], check=True)
-        pictures = list(files_under(tmp)) + [os.path.join(testdata, "gamecd/tree/TITLE.FLI")]
-        for path in pictures:
+        made = list(files_under(tmp)) + [os.path.join(testdata, "gamecd/tree/TITLE.FLI")]
+        for path in made:
             seeds.add("emblem", os.path.basename(path), read(path))
-    for path in files_under(os.path.join(fixtures, "anim")):
+    for path in files_under(pictures):
         if not path.endswith((".png", "notes", "reproducing")):
-            seeds.add("emblem", os.path.relpath(path, fixtures).replace(os.sep, "_"), read(path))
+            seeds.add("emblem", os.path.relpath(path, third_party).replace(os.sep, "_"), read(path))
 
     red, blue = (255, 0, 0), (0, 0, 255)
     seeds.add("icon", "one_pixel", icon_seed(1, 1, [(0, 0, red)]))

@@ -24,6 +24,11 @@ void set_path_option(char field[PATH_TEXT], const char *value) {
     fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
 }
 
+void set_default_options(void) {
+    fmt_cut(opts.dir, sizeof opts.dir, "%s", "C:\\Games\\Drovenhelm PC");
+    opts.desktop = opts.startmenu = 1;
+}
+
 void apply_options(int argc, char **argv) {
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];

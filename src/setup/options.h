@@ -7,6 +7,8 @@ enum run_mode { RUN_INSTALL, RUN_UNINSTALL1, RUN_UNINSTALL2 };
 // Sets quiet when "/quiet" stands anywhere; then the first "/uninstall", or "/uninstall2" with a
 // folder after it (in *folder), picks an uninstall stage. argv[0] is the program and never an option.
 run_mode read_run_mode(int argc, char **argv, const char **folder);
+// The install folder and both shortcuts as a run starts with them; the CD path is the search's.
+void set_default_options(void);
 // "/silent", "/nodesktop", "/nostartmenu", "/cd X", "/dir X", in any letter case, over the defaults.
 void apply_options(int argc, char **argv);
 // Stores a path option as a full path: a relative one would break the uninstall entry and the

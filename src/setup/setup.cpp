@@ -91,8 +91,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     open_log();
     setup_log("setup started");
     find_default_cd();
-    fmt_cut(opts.dir, sizeof opts.dir, "%s", "C:\\Games\\Drovenhelm PC");
-    opts.desktop = opts.startmenu = 1;
+    set_default_options();
     setup_log("defaults: cd '%s' dir '%s'", opts.cd, opts.dir);
     apply_options(argc, argv);
 

@@ -14,10 +14,6 @@ work = tempfile.mkdtemp(prefix="audio-")
 gamecd = os.path.join(TESTDATA, "gamecd")
 
 
-def read(p):
-    with open(p, "rb") as f:
-        return f.read()
-
 
 def soxi(path, flag):
     return subprocess.run(["soxi", flag, path], capture_output=True, text=True).stdout.strip()

@@ -7,7 +7,7 @@
 2. isofs-m1.cue opens as "image <its BIN>" and lists and copies exactly like isofs-m1.bin opened
    directly (tools/discinfo).
 
-Needs the environment of wine_script (WINE_RUN, TESTDATA, FIXTURES, BIN, TEST_BIN) and cd-info.
+Needs the environment of the end-to-end tests (see tests/tools/wine_tools.py) and cd-info.
 """
 import filecmp
 import os
@@ -17,33 +17,20 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.environ["TOOLS"])
+from wine_tools import *  # noqa: E402,F403
+
 RAW = 2352
-env = os.environ
-failures = []
-
-
-def fail(msg):
-    failures.append(msg)
-    print("FAIL: " + msg)
-
-
-def wine_path(p):
-    return "Z:" + os.path.abspath(p).replace("/", "\\")
-
-
-def wine(exe, *args):
-    r = subprocess.run([env["WINE_RUN"], exe, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       stdin=subprocess.DEVNULL, timeout=120)
-    return r.returncode, r.stdout.decode("latin-1").replace("\r", "").splitlines()
+check = Checks()
 
 
 TRACK = re.compile(r"track (\d+) (audio|data) start=(\d+) sectors=(\d+) sector_size=(\d+) offset=(\d+) file=(.*)")
 
 
 def our_table(sheet):
-    rc, lines = wine(os.path.join(env["TEST_BIN"], "cue_table.exe"), wine_path(sheet))
+    rc, out, _ = run_exe(os.path.join(TEST_BIN, "cue_table.exe"), winpath(sheet))
     tracks = []
-    for line in lines:
+    for line in out.splitlines():
         m = TRACK.fullmatch(line)
         if m:
             tracks.append({"number": int(m[1]), "start": int(m[3]), "sectors": int(m[4]),
@@ -84,9 +71,9 @@ def audio(sectors, seed):
 
 def make_cases(d):
     """(sheet, rule for starts, rule for lengths); cd-info reads <sheet name>.bin as its image."""
-    m1 = open(os.path.join(env["TESTDATA"], "volume-m1.bin"), "rb").read()
-    m2 = open(os.path.join(env["TESTDATA"], "volume-m2.bin"), "rb").read()
-    iso = open(os.path.join(env["TESTDATA"], "volume.iso"), "rb").read()
+    m1 = read(os.path.join(TESTDATA, "volume-m1.bin"))
+    m2 = read(os.path.join(TESTDATA, "volume-m2.bin"))
+    iso = read(os.path.join(TESTDATA, "volume.iso"))
     data = len(m1) // RAW  # 1222
 
     def put(name, content):
@@ -125,7 +112,7 @@ def make_cases(d):
                       'FILE "files.bin" BINARY\n TRACK 01 MODE1/2352\n  INDEX 01 00:00:00\n'
                       'FILE "files2.bin" BINARY\n TRACK 02 AUDIO\n  INDEX 00 00:00:00\n  INDEX 01 00:02:00\n'
                       'FILE "files3.bin" BINARY\n TRACK 03 AUDIO\n  INDEX 01 00:00:00\n'), "per-file", "own-file"))
-    lib = os.path.join(env["FIXTURES"], "disc", "libcdio")
+    lib = os.path.join(FIXTURES, "disc", "libcdio")
     for name in ("isofs-m1", "cdda", "cdda_4_5"):
         cases.append((os.path.join(lib, name + ".cue"), "same", "same"))
     cases.append((os.path.join(lib, "p1.cue"), "same", "missing"))
@@ -164,14 +151,14 @@ def compare(sheet, start_rule, length_rule):
     name = os.path.basename(sheet)
     if start_rule == "refused":
         if theirs is not None:
-            fail("%s: cd-info was expected to refuse it" % name)
+            check(False, "%s: cd-info was expected to refuse it" % name)
         if not ours:
-            fail("%s: no track table" % name)
+            check(False, "%s: no track table" % name)
         for t in ours:
             print("%-14s %3d  start %6d  cd-info refuses the sheet" % (name, t["number"], t["start"]))
         return
     if theirs is None or len(theirs) != len(ours):
-        fail("%s: cd-info lists %s, ours %d tracks" % (name, theirs, len(ours)))
+        check(False, "%s: cd-info lists %s, ours %d tracks" % (name, theirs, len(ours)))
         return
     base, previous = 0, None  # sectors of the files before the track's own
     for t, (number, lsn, length) in zip(ours, theirs):
@@ -181,9 +168,9 @@ def compare(sheet, start_rule, length_rule):
         size = file_size(t["file"])
         last = t is ours[-1]
         if number != t["number"]:
-            fail("%s: track number %d, cd-info %d" % (name, t["number"], number))
+            check(False, "%s: track number %d, cd-info %d" % (name, t["number"], number))
         if t["start"] != (lsn + base if start_rule == "per-file" else lsn):
-            fail("%s track %d: start %d, cd-info %d (%s)" % (name, number, t["start"], lsn, start_rule))
+            check(False, "%s track %d: start %d, cd-info %d (%s)" % (name, number, t["start"], lsn, start_rule))
         if length_rule == "same" or (length_rule in ("2352", "missing") and not last):
             ok = t["sectors"] == length
         elif length_rule == "2352":
@@ -193,7 +180,7 @@ def compare(sheet, start_rule, length_rule):
         else:  # own-file
             ok = t["sectors"] == (size - t["offset"]) // t["sector_size"]
         if not ok:
-            fail("%s track %d: %d sectors, cd-info %d (%s)" % (name, number, t["sectors"], length, length_rule))
+            check(False, "%s track %d: %d sectors, cd-info %d (%s)" % (name, number, t["sectors"], length, length_rule))
         note = [RULES[start_rule]] if t["start"] != lsn else []
         if t["sectors"] != length:
             note.append(RULES[length_rule])
@@ -203,44 +190,44 @@ def compare(sheet, start_rule, length_rule):
 
 # --- a sheet against its BIN opened directly --------------------------------------------------
 def same_as_bin(tmp):
-    lib = os.path.join(env["FIXTURES"], "disc", "libcdio")
-    discinfo = os.path.join(env["BIN"], "discinfo.exe")
+    lib = os.path.join(FIXTURES, "disc", "libcdio")
     sheet, image = os.path.join(lib, "isofs-m1.cue"), os.path.join(lib, "isofs-m1.bin")
-    rc1, from_sheet = wine(discinfo, wine_path(sheet))
-    rc2, from_bin = wine(discinfo, wine_path(image))
+    rc1, from_sheet, _ = discinfo(winpath(sheet))
+    rc2, from_bin, _ = discinfo(winpath(image))
+    from_sheet, from_bin = from_sheet.splitlines(), from_bin.splitlines()
     if rc1 or rc2:
-        fail("discinfo: sheet %d, BIN %d" % (rc1, rc2))
+        check(False, "discinfo: sheet %d, BIN %d" % (rc1, rc2))
         return
-    bin_named = wine_path(os.path.join(lib, "ISOFS-M1.BIN"))  # the name the sheet gives
+    bin_named = winpath(os.path.join(lib, "ISOFS-M1.BIN"))  # the name the sheet gives
     want = ["source: image " + bin_named, "tracks: 1",
             "track 1 data start=0 sectors=302 sector_size=2352 offset=0 file=" + bin_named]
     got = [line for line in from_sheet if line.startswith(("source:", "tracks:", "track "))]
     if got != want:
-        fail("isofs-m1.cue reports %s" % got)
+        check(False, "isofs-m1.cue reports %s" % got)
     rest = lambda lines: [x for x in lines if not x.startswith(("source:", "tracks:", "track "))]
     if rest(from_sheet) != rest(from_bin) or not any(x.startswith("file ") for x in from_bin):
-        fail("isofs-m1.cue lists\n%s\nisofs-m1.bin lists\n%s" % (rest(from_sheet), rest(from_bin)))
+        check(False, "isofs-m1.cue lists\n%s\nisofs-m1.bin lists\n%s" % (rest(from_sheet), rest(from_bin)))
     dests = []
     for src in (sheet, image):
         dest = os.path.join(tmp, "copy-" + os.path.basename(src))
-        rc, _ = wine(discinfo, "--copy", wine_path(dest), wine_path(src))
+        rc, _, _ = discinfo("--copy", winpath(dest), winpath(src))
         if rc:
-            fail("discinfo --copy of %s failed" % src)
+            check(False, "discinfo --copy of %s failed" % src)
         dests.append(dest)
     files = [os.path.relpath(os.path.join(r, f), dests[0]) for r, _, fs in os.walk(dests[0]) for f in fs]
     files2 = [os.path.relpath(os.path.join(r, f), dests[1]) for r, _, fs in os.walk(dests[1]) for f in fs]
     _, mismatch, errors = filecmp.cmpfiles(dests[0], dests[1], files, shallow=False)
     if not files or sorted(files) != sorted(files2) or mismatch or errors:
-        fail("copies differ: %s / %s, %s %s" % (files, files2, mismatch, errors))
+        check(False, "copies differ: %s / %s, %s %s" % (files, files2, mismatch, errors))
     print("isofs-m1.cue: %s; %d listed lines and %d copied files as isofs-m1.bin"
           % (got[0], len(rest(from_sheet)), len(files)))
 
 
 def main():
     if not shutil.which("cd-info"):
-        print("cd-info (libcdio-utils) is not installed")
-        return 77
-    tmp = tempfile.mkdtemp(prefix="cue-", dir=env["TESTDATA"])
+        check(False, "cd-info (libcdio-utils) is not installed")
+        check.finish()
+    tmp = tempfile.mkdtemp(prefix="cue-", dir=TESTDATA)
     try:
         print("%-14s %3s  %-30s %-32s" % ("sheet", "trk", "start LBA: ours, cd-info", "length: ours, cd-info"))
         for sheet, start_rule, length_rule in make_cases(tmp):
@@ -248,9 +235,8 @@ def main():
         same_as_bin(tmp)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
-    print("%d failures" % len(failures))
-    return 1 if failures else 0
+    check.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

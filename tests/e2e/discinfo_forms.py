@@ -9,13 +9,7 @@ import tempfile
 sys.path.insert(0, os.environ["TOOLS"])
 from wine_tools import *  # noqa: E402,F403
 
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
+check = Checks()
 
 
 def xorriso_tree(image, out):
@@ -113,5 +107,4 @@ for name, (path, want_list, want_copy, message) in damaged.items():
         check(False, f"{name}: ended within 30 s")
 
 shutil.rmtree(work, ignore_errors=True)
-print(f"{len(failures)} failed")
-sys.exit(1 if failures else 0)
+check.finish()

@@ -17,25 +17,13 @@ import tempfile
 
 sys.path.insert(0, os.environ["TOOLS"])
 import anim  # noqa: E402
-from wine_tools import read_png  # noqa: E402
+from wine_tools import *  # noqa: E402,F403
 
-RUN, BIN, FIXTURES = os.environ["WINE_RUN"], os.environ["BIN"], os.environ["FIXTURES"]
-failures = []
+check = Checks()
 
 
 def fail(name, what):
-    failures.append(f"{name}: {what}")
-    print(f"FAIL {name}: {what}")
-
-
-def wpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def emblem(*args):
-    p = subprocess.run([RUN, os.path.join(BIN, "emblem.exe"), *args], capture_output=True,
-                       stdin=subprocess.DEVNULL, timeout=120)
-    return p.returncode, p.stdout.decode().replace("\r", ""), p.stderr.decode().replace("\r", "")
+    check(False, f"{name}: {what}")
 
 
 def colour_kinds(data):
@@ -52,17 +40,17 @@ def colour_kinds(data):
     return kinds
 
 
-def check(name, path, kind, ffmpeg_input, work):
+def compare(name, path, kind, ffmpeg_input, work):
     png, idx, raw = (os.path.join(work, name + ext) for ext in (".png", ".idx", ".raw"))
-    rc, out, err = emblem("--png", wpath(png), "--indices", wpath(idx), wpath(path))
+    rc, out, err = emblem("--png", winpath(png), "--indices", winpath(idx), winpath(path))
     if rc != 0:
         return fail(name, f"emblem.exe exit {rc}: {err.strip()}")
-    d = open(idx, "rb").read()
+    d = read(idx)
     w, h = struct.unpack_from("<II", d)
     ours, pal = d[8:8 + w * h], d[8 + w * h:]
     subprocess.run(["ffmpeg", "-v", "error", "-i", ffmpeg_input, "-frames:v", "1", "-f", "rawvideo",
                     "-pix_fmt", "pal8", "-y", raw], check=True, stdin=subprocess.DEVNULL)
-    r = open(raw, "rb").read()
+    r = read(raw)
     if len(r) != w * h + 1024:  # pal8 rawvideo: the indices, then 256 palette entries B, G, R, A
         return fail(name, f"ffmpeg gave {len(r)} bytes for {w}x{h}")
     theirs = r[:w * h]
@@ -105,7 +93,7 @@ def check(name, path, kind, ffmpeg_input, work):
     if got != rows:
         y = next(y for y in range(ph) if got[y] != rows[y])
         return fail(name, f"PNG row {y} differs")
-    print(f"ok   {name}: {w}x{h} -> {pw}x{ph}")
+    check(True, f"{name}: {w}x{h} -> {pw}x{ph}")
 
 
 def main():
@@ -115,12 +103,12 @@ def main():
         open(path, "wb").write(data)
         if kind:
             assert colour_kinds(data) == {kind}
-        check(name, path, kind, path, work)
+        compare(name, path, kind, path, work)
 
     real = os.path.join(FIXTURES, "anim", "pillow")
     for name in ("a.fli", "hopper.fli", "hopper_palette_chunk_second.fli"):
         path = os.path.join(real, name)
-        data = open(path, "rb").read()
+        data = read(path)
         kinds = colour_kinds(data)
         assert len(kinds) == 1, kinds
         # ffmpeg drops a frame cut short by the file's end (the hopper files lack their last
@@ -130,29 +118,29 @@ def main():
         if stated > len(data):
             given = os.path.join(work, "padded-" + name)
             open(given, "wb").write(data + bytes(stated - len(data)))
-        check(name, path, kinds.pop(), given, work)
+        compare(name, path, kinds.pop(), given, work)
 
     # The tool's own contract: refusal on stderr with exit 1, usage errors, help.
-    rc, out, err = emblem(wpath(os.path.join(real, "fli_overflow.fli")))
+    rc, out, err = emblem(winpath(os.path.join(real, "fli_overflow.fli")))
     if (rc, out, err) != (1, "", "ERROR: game emblem picture not understood\n"):
         fail("refusal", f"exit {rc}, stdout {out!r}, stderr {err!r}")
     for args in ((), ("--png",), ("--bogus", "x.fli"), ("a.fli", "b.fli")):
         rc, out, err = emblem(*args)
         if rc != 1 or not err.startswith("usage: emblem"):
             fail(f"usage {args}", f"exit {rc}, stderr {err[:40]!r}")
-    rc, out, err = emblem(wpath(os.path.join(work, "missing.fli")))
+    rc, out, err = emblem(winpath(os.path.join(work, "missing.fli")))
     if rc != 1 or "cannot read" not in err:
         fail("missing file", f"exit {rc}, stderr {err!r}")
     rc, out, err = emblem("--help")
     if rc != 0 or "--indices" not in out:
         fail("help", f"exit {rc}")
 
-    if failures:
-        print(f"{len(failures)} failure(s); files kept in {work}")
-        return 1
-    shutil.rmtree(work)
-    return 0
+    if check.failures:
+        print(f"files kept in {work}")
+    else:
+        shutil.rmtree(work)
+    check.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

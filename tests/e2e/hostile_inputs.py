@@ -1,5 +1,5 @@
 """Input the readers were never meant to see, through the real programs under Wine: every file of
-the shared fixtures, and the fuzz targets' seeds and corpora (build/fuzz), each written as the file
+the third-party test inputs, and the fuzz targets' seeds and corpora (build/fuzz), each written as the file
 the setup would be given. discinfo lists each disc source and copies each disc image; emblem
 decodes each picture and builds its icon. Each run must end with exit code 0 or 1: never a crash,
 never a hang.
@@ -43,8 +43,7 @@ def corpus(target):
 def as_file(path, suffix):
     """A corpus input as the file the setup would open. An ISO input that begins with its volume
     descriptor gets back the 16 zero sectors in front of it that the fuzz target leaves out."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = read(path)
     if suffix == ".iso" and data.startswith(b"\x01CD001"):
         data = bytes(16 * SECTOR) + data
     out = os.path.join(work, os.path.basename(path) + suffix)
@@ -84,12 +83,17 @@ def picture(name, path):
     run(name, "emblem.exe", "--ico", winpath(os.path.join(work, "out.ico")), winpath(path))
 
 
-for here, _, names in os.walk(os.path.join(FIXTURES, "disc")):
-    for n in sorted(names):
-        disc(n, os.path.join(here, n), n.lower().endswith((".iso", ".bin", ".nrg")))
-for here, _, names in os.walk(os.path.join(FIXTURES, "anim")):
-    for n in sorted(names):
-        picture(n, os.path.join(here, n))
+def files_in(folder):
+    return sorted(os.path.join(here, n) for here, _, names in os.walk(folder) for n in names)
+
+
+discs, pictures = files_in(os.path.join(FIXTURES, "disc")), files_in(os.path.join(FIXTURES, "anim"))
+check(discs and pictures, f"the third-party inputs are there: {len(discs)} discs, {len(pictures)} pictures")
+for path in discs:
+    n = os.path.basename(path)
+    disc(n, path, n.lower().endswith((".iso", ".bin", ".nrg")))
+for path in pictures:
+    picture(os.path.basename(path), path)
 fixture_runs = runs
 
 for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg")):
@@ -98,7 +102,7 @@ for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg")):
 for path in corpus("emblem"):
     picture(f"emblem {os.path.basename(path)}", path)
 
-check(runs > fixture_runs, f"fuzz inputs were run: {runs - fixture_runs} runs besides {fixture_runs} on the fixtures")
+check(runs > fixture_runs, f"fuzz inputs were run: {runs - fixture_runs} runs besides {fixture_runs} on the third-party inputs")
 print(f"{runs} runs, the slowest {slowest[0]:.1f} s: {slowest[1]}")
 shutil.rmtree(work, ignore_errors=True)
 check.finish()

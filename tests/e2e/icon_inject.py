@@ -18,10 +18,6 @@ game_exe = os.path.join(BIN, "drovenhelm.exe")
 setup_exe = os.path.join(BIN, "drovenhelm_setup.exe")
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
 
 def reference_icons(w, h, rows):
     """{size: rows of (r, g, b, a)} from the decoded picture's RGBA rows."""

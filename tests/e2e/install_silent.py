@@ -24,10 +24,6 @@ def silent(*args):
     return rc
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
 
 def hd_expected():
     out = {}

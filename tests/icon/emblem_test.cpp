@@ -10,23 +10,12 @@
 
 #include "icon/decoders.h"
 #include "icon/emblem.h"
+#include "picture_builder.h"
 #include "support.h"
 
 static const char k_refused[] = "ERROR: game emblem picture not understood";
 
 // --- building pictures ----------------------------------------------------------------------
-static std::string le16s(unsigned v) { return std::string{(char)(v & 255), (char)(v >> 8 & 255)}; }
-static std::string le32s(uint32_t v) { return le16s(v & 0xFFFF) + le16s(v >> 16); }
-static std::string be16s(unsigned v) { return std::string{(char)(v >> 8 & 255), (char)(v & 255)}; }
-static std::string be32s(uint32_t v) { return be16s(v >> 16) + be16s(v & 0xFFFF); }
-static std::string bytes(std::initializer_list<int> v) {
-    std::string s;
-    for (int b : v) s += (char)b;
-    return s;
-}
-static void put16(std::string *s, size_t at, unsigned v) { s->replace(at, 2, le16s(v)); }
-static void put32(std::string *s, size_t at, uint32_t v) { s->replace(at, 4, le32s(v)); }
-
 enum { COLOR_256 = 4, COLOR_64 = 11, BRUN = 15, COPY = 16 };
 
 // An FLI sub-chunk; its size counts its 6-byte header.
@@ -53,16 +42,6 @@ static std::string lit_palette() {
 }
 static std::string lit_colours() { return sub(COLOR_256, le16s(1) + bytes({0, 0}) + lit_palette()); }
 
-static std::string ichunk(const char *id, const std::string &data) {
-    return std::string(id, 4) + be32s(data.size()) + data + (data.size() & 1 ? std::string(1, 0) : "");
-}
-static std::string bmhd(int w, int h, int compression) {
-    std::string d = be16s(w) + be16s(h) + std::string(16, 0);
-    d[8] = 8;  // planes
-    d[10] = (char)compression;
-    return ichunk("BMHD", d);
-}
-static std::string pbm(const std::string &chunks) { return "FORM" + be32s(4 + chunks.size()) + "PBM " + chunks; }
 // Every entry visible, red = index: the pixels give the indices back.
 static std::string all_lit_cmap() {
     std::string p;

@@ -9,26 +9,18 @@
 #include "icon/emblem.h"
 #include "icon/icon.h"
 #include "icon/icon_image.h"
+#include "picture_builder.h"
 #include "support.h"
 
-static std::string be16s(unsigned v) { return std::string{(char)(v >> 8 & 255), (char)(v & 255)}; }
-static std::string be32s(uint32_t v) { return be16s(v >> 16) + be16s(v & 0xFFFF); }
-static std::string ichunk(const char *id, const std::string &data) {
-    return std::string(id, 4) + be32s(data.size()) + data + (data.size() & 1 ? std::string(1, 0) : "");
-}
-
 // A stored PBM of w x h palette indices (w even, so rows need no fill byte), with entry 0 dark.
-static std::string pbm(int w, int h, const std::string &indices, const std::string &palette) {
-    std::string bmhd = be16s(w) + be16s(h) + std::string(16, 0);
-    bmhd[8] = 8;
-    std::string chunks = ichunk("BMHD", bmhd) + ichunk("CMAP", palette) + ichunk("BODY", indices);
-    return "FORM" + be32s(4 + chunks.size()) + "PBM " + chunks;
+static std::string stored_pbm(int w, int h, const std::string &indices, const std::string &palette) {
+    return pbm(bmhd(w, h, 0) + ichunk("CMAP", palette) + ichunk("BODY", indices));
 }
 static const std::string k_palette = std::string("\0\0\0\xC8\x28\x28\x28\x28\xC8\x0A\x14\x1D", 12);
 // Red over blue with a clear column; and an all-dark one (entry 3 sums to 59).
-static const std::string k_red_blue = pbm(4, 2, std::string("\1\1\1\0\2\2\2\0", 8), k_palette);
-static const std::string k_green = pbm(2, 2, std::string("\0\1\1\1", 4), std::string("\0\0\0\x10\xF0\x10", 6));
-static const std::string k_dark = pbm(2, 2, std::string("\3\0\3\3", 4), k_palette);
+static const std::string k_red_blue = stored_pbm(4, 2, std::string("\1\1\1\0\2\2\2\0", 8), k_palette);
+static const std::string k_green = stored_pbm(2, 2, std::string("\0\1\1\1", 4), std::string("\0\0\0\x10\xF0\x10", 6));
+static const std::string k_dark = stored_pbm(2, 2, std::string("\3\0\3\3", 4), k_palette);
 
 static int inject(const std::string &exe, const std::string &picture) {
     return inject_icon_lbm(exe.c_str(), (const uint8_t *)picture.data(), picture.size());

@@ -79,5 +79,3 @@ TEST(game_install_files, failures) {
                                                      "ERROR: cannot write " + hd + "\\A.DAT"}));
     EXPECT_FALSE(exists(hd + "\\CD.DAT"));
 }
-
-TEST(game_icon_lbm, names_the_title_animation) { EXPECT_STREQ(game_icon_lbm(), "TITLE.FLI"); }

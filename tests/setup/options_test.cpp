@@ -15,9 +15,8 @@ static run parse(std::vector<const char *> args) {
     args.insert(args.begin(), "setup.exe");
     quiet = silent = 0;
     opts = setup_opts{};
-    snprintf(opts.cd, sizeof opts.cd, "D:\\");
-    snprintf(opts.dir, sizeof opts.dir, "C:\\Games\\Drovenhelm PC");
-    opts.desktop = opts.startmenu = 1;
+    set_default_options();
+    snprintf(opts.cd, sizeof opts.cd, "D:\\");  // as if the search had found the CD there
     run r = {};
     r.mode = read_run_mode((int)args.size(), (char **)args.data(), &r.folder);
     if (r.mode == RUN_INSTALL) apply_options((int)args.size(), (char **)args.data());

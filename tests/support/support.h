@@ -9,7 +9,7 @@
 
 // A new empty folder under the temporary folder, unique to this process and call.
 std::string temp_dir(const char *tag);
-// A folder of test data made by make-testdata.sh, or one of the shared real-world fixtures.
+// A folder of test data made by make-testdata.sh, or one of the third-party inputs in tests/data/third_party.
 std::string testdata(const char *rel);
 std::string fixture(const char *rel);
 

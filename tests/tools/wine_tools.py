@@ -8,9 +8,16 @@ import zlib
 
 WINE_RUN = os.environ["WINE_RUN"]
 BIN = os.environ["BIN"]
+TEST_BIN = os.environ["TEST_BIN"]
 TESTDATA = os.environ["TESTDATA"]
 FIXTURES = os.environ["FIXTURES"]
 MAX_DEPTH = 16
+
+
+def read(path):
+    """The bytes of a file."""
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def winpath(path):
@@ -19,7 +26,8 @@ def winpath(path):
 
 
 def run_exe(exe, *args, timeout=120):
-    """Runs one of our programs under Wine; returns (exit code, stdout, stderr) with CRs removed."""
+    """Runs one of our programs (a name in BIN, or a full path) under Wine; returns (exit code, stdout,
+    stderr) with CRs removed."""
     p = subprocess.run([WINE_RUN, os.path.join(BIN, exe), *args], stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=timeout)
     return p.returncode, p.stdout.decode("latin-1").replace("\r", ""), p.stderr.decode("latin-1").replace("\r", "")
@@ -97,6 +105,10 @@ def game_runs(exe):
 
 def discinfo(*args, timeout=120):
     return run_exe("discinfo.exe", *args, timeout=timeout)
+
+
+def emblem(*args, timeout=120):
+    return run_exe("emblem.exe", *args, timeout=timeout)
 
 
 def report_entries(report):
