@@ -126,7 +126,7 @@ icon_set::~icon_set() {
 }
 
 static int icon_no_memory(void) {
-    setup_log("ERROR: %s", "not enough memory for the game executable's icon");
+    setup_log("ERROR: %s", "cannot update the game executable's icon");
     return 0;
 }
 

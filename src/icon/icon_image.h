@@ -61,6 +61,6 @@ struct icon_set {
 
 // Builds the whole set from the picture, taking its pixels: they are freed (and pic->pixels set
 // to null) on every path, as soon as the canvas holds the box. Returns 1, or 0 after logging
-// "ERROR: game emblem picture is empty" or, when memory is short,
-// "ERROR: not enough memory for the game executable's icon".
+// "ERROR: game emblem picture is empty" or, when memory is short, "ERROR: cannot update the game
+// executable's icon" (the line of a failed resource update: the executable is left as it was).
 int icon_set_build(emblem_picture *pic, icon_set *set);

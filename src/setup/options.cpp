@@ -1,8 +1,27 @@
 #include "options.h"
 
+#include <ctype.h>
+#include <shellapi.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "util/util.h"
+
+char **ansi_arguments(int *count) {
+    int n_args = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &n_args);
+    if (!wide) return NULL;
+    char **args = (char **)calloc((size_t)n_args + 1, sizeof(char *));
+    if (!args) return NULL;
+    for (int i = 0; i < n_args; i++) {
+        int n = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, NULL, 0, NULL, NULL);
+        args[i] = (char *)calloc(n > 0 ? n : 1, 1);
+        if (!args[i]) return NULL;
+        if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, args[i], n, NULL, NULL);
+    }
+    *count = n_args;
+    return args;
+}
 
 run_mode read_run_mode(int argc, char **argv, const char **folder) {
     for (int i = 1; i < argc; i++)
@@ -18,9 +37,15 @@ run_mode read_run_mode(int argc, char **argv, const char **folder) {
     return RUN_INSTALL;
 }
 
+// Starts with a separator ("\\server\share", "\folder", "/x") or a drive ("C:\x", "C:x", "C:").
+static int anchored(const char *value) {
+    if (value[0] == '\\' || value[0] == '/') return 1;
+    return isalpha((unsigned char)value[0]) && value[1] == ':';
+}
+
 void set_path_option(char field[PATH_TEXT], const char *value) {
     char full[PATH_TEXT];
-    DWORD n = value[0] ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
+    DWORD n = value[0] && !anchored(value) ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
     fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
 }
 

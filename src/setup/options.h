@@ -4,6 +4,11 @@
 
 enum run_mode { RUN_INSTALL, RUN_UNINSTALL1, RUN_UNINSTALL2 };
 
+// The process's arguments in the ANSI code page (characters it lacks come out as its replacement
+// character), null-terminated; the list lives until the process ends. Null when the command line
+// cannot be split or an allocation fails.
+char **ansi_arguments(int *count);
+
 // Sets quiet when "/quiet" stands anywhere; then the first "/uninstall", or "/uninstall2" with a
 // folder after it (in *folder), picks an uninstall stage. argv[0] is the program and never an option.
 run_mode read_run_mode(int argc, char **argv, const char **folder);
@@ -11,6 +16,8 @@ run_mode read_run_mode(int argc, char **argv, const char **folder);
 void set_default_options(void);
 // "/silent", "/nodesktop", "/nostartmenu", "/cd X", "/dir X", in any letter case, over the defaults.
 void apply_options(int argc, char **argv);
-// Stores a path option as a full path: a relative one would break the uninstall entry and the
-// shortcuts, and the file dialogs may change the current folder while an install runs.
+// Stores a relative path option as a full path: a relative one would break the uninstall entry and
+// the shortcuts, and the file dialogs may change the current folder while an install runs. A text
+// that starts with a separator or a drive ("D:" alone names the drive's root to the disc source) is
+// kept exactly as written: the registry entry records the folder as given.
 void set_path_option(char field[PATH_TEXT], const char *value);

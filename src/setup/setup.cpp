@@ -1,8 +1,6 @@
 // The setup's entry point: the command line picks uninstall stage 1 or 2, a silent install, or the
 // window; an install run first opens the log and looks for the game CD.
 #include <windows.h>
-#include <shellapi.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
@@ -15,24 +13,6 @@
 #include "util/util.h"
 
 static const char log_name[] = "drovenhelm_setup.log";
-
-// The arguments in the ANSI code page; characters it lacks come out as its replacement character.
-// The list lives until the process ends.
-static char **ansi_arguments(int *count) {
-    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), count);
-    if (!wide) {
-        *count = 0;
-        return (char **)calloc(1, sizeof(char *));
-    }
-    char **args = (char **)calloc((size_t)*count + 1, sizeof(char *));
-    for (int i = 0; args && i < *count; i++) {
-        int n = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, NULL, 0, NULL, NULL);
-        args[i] = (char *)calloc(n > 0 ? n : 1, 1);
-        if (args[i] && n > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, args[i], n, NULL, NULL);
-        if (!args[i]) args[i] = (char *)"";
-    }
-    return args;
-}
 
 // The log file is left out when the temporary folder cannot be had whole: a cut path would put the
 // log under another name, or in another folder.
@@ -58,6 +38,7 @@ static void find_default_cd(void) {
         char root[4] = {(char)('A' + d), ':', '\\', 0};
         if ((drives & (1u << d)) && GetDriveTypeA(root) == DRIVE_CDROM) try_default_cd(root);
     }
+    if (opts.cd[0]) return;  // a drive always wins over an image
     char folder[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, folder, sizeof folder);
     if (n == 0 || n >= sizeof folder) return;
@@ -81,6 +62,8 @@ static void find_default_cd(void) {
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     int argc;
     char **argv = ansi_arguments(&argc);
+    // Without its arguments the run cannot know what it was asked to do: it does nothing.
+    if (!argv) return 1;
     const char *folder = NULL;
     switch (read_run_mode(argc, argv, &folder)) {
     case RUN_UNINSTALL1: return uninstall_stage1();

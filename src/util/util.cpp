@@ -28,8 +28,10 @@ int is_dir(const char *path) {
 int make_dirs(const char *path) {
     char work[PATH_TEXT];
     fmt_cut(work, sizeof work, "%s", path);
-    // The first three characters are never a cut point: "C:\" itself is not created.
-    for (size_t i = 3; work[i] && i < sizeof work; i++) {
+    // The first three characters are never a cut point: "C:\" itself is not created. A shorter text
+    // has none at all.
+    size_t n = strlen(work);
+    for (size_t i = 3; i < n; i++) {
         if (work[i] == '\\' || work[i] == '/') {
             char sep = work[i];
             work[i] = 0;
@@ -76,8 +78,9 @@ void *read_file(const char *path, uint64_t *size) {
     LARGE_INTEGER li;
     if (!GetFileSizeEx(h.h, &li) || li.QuadPart < 0) return NULL;
     uint64_t n = (uint64_t)li.QuadPart;
-    // One read request carries a 32-bit count: refuse before allocating what could never be read.
-    if (n >= 0xFFFFFFFFull) return NULL;
+    // One read request carries a 32-bit count: refuse 4 GiB and more before allocating what could
+    // never be read.
+    if (n > 0xFFFFFFFFull) return NULL;
     char *buf = (char *)malloc((size_t)n + 1);
     if (!buf) return NULL;
     DWORD got = 0;
@@ -92,14 +95,17 @@ void *read_file(const char *path, uint64_t *size) {
 int copy_file(const char *src, const char *dst, progress *p) {
     static char block[COPY_BLOCK];
     make_parent(dst);
+    // Guards close in reverse order: the destination's, declared first, closes after the source.
+    handle_guard out(INVALID_HANDLE_VALUE);
     handle_guard in(CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL));
     if (!in.ok()) {
         setup_log("cannot read %s", src);
         return 0;
     }
-    handle_guard out(CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    out.h = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (!out.ok()) {
+        in.close();
         setup_log("cannot write %s", dst);
         return 0;
     }

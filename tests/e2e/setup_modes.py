@@ -53,6 +53,34 @@ exe = setup_beside(os.path.join(work, "with-drive"), {"a.iso": iso})
 rc, line = defaults_line(exe)
 check(rc == 1 and line == "defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'", f"a game CD in D: wins: {line}")
 
+# The setup in a drive root beside a game image: there no "." entry comes first in the listing, and
+# the image, listed first, must still not replace the CD found in D:.
+root = os.path.join(work, "root-drive")
+os.makedirs(root)
+shutil.copy(iso, os.path.join(root, "a.iso"))  # made first: listed first in a small folder
+shutil.copy(setup_exe, os.path.join(root, "drovenhelm_setup.exe"))
+drive = os.path.join(PREFIX, "dosdevices", "r:")
+os.symlink(root, drive)
+try:
+    _, listing, _ = discinfo("R:\\")
+    files = [l.split(" ", 2)[2] for l in listing.splitlines() if l.startswith("file ")]
+    check(files[:1] == ["a.iso"], f"R:\\ lists the image first: {files}")
+    p = subprocess.run([WINE_RUN, "R:\\drovenhelm_setup.exe", "/silent", "/cd", "C:\\missing.iso", "/dir",
+                        "C:\\dvmodes\\x"], stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    line = next((l for l in setup_log() or [] if l.startswith("defaults: ")), None)
+    check(line == "defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'", f"in a drive root a game CD in D: still wins: {line}")
+
+    # "/cd D:" from a command prompt whose current folder on D: is D:\DATA: the drive's root, as given.
+    p = subprocess.run([WINE_RUN, "cmd", "/c", "cd /d D:\\DATA&& R:\\drovenhelm_setup.exe /silent /cd D: /dir "
+                        "C:\\dvmodes\\bare&& echo exit=%errorlevel%"],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+    out = p.stdout.decode("latin-1")
+    log = setup_log() or []
+    check("exit=0" in out and os.path.exists(os.path.join(work, "bare", "game", "hd", "CD.DAT")),
+          f"/cd D: installs from the root of D: ({out.strip()}; {log[-1:] })")
+finally:
+    os.remove(drive)
+
 # A prefix without a CD-ROM drive for the rest.
 env = dict(os.environ, WINEPREFIX=os.path.join(os.path.dirname(PREFIX), "wineprefix-nocd"))
 nocd_c = os.path.join(env["WINEPREFIX"], "drive_c")

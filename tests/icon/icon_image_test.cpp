@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "icon/icon_image.h"
+#include "import_swap.h"
 #include "support.h"
 
 // A picture the way emblem_decode hands it out: malloc'd pixels.
@@ -204,4 +205,32 @@ TEST(icon_set_build, empty_picture_is_refused) {
     EXPECT_EQ(pic.pixels, nullptr);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR: game emblem picture is empty"});
     for (int k = 0; k < ICON_COUNT; k++) EXPECT_EQ(set.image[k], nullptr);
+}
+
+// Short of memory for the canvas or for one of the images: the line of a failed icon update, and
+// nothing kept.
+static void *no_memory(size_t) { return NULL; }
+static void *no_zeroed_memory(size_t, size_t) { return NULL; }
+
+TEST(icon_set_build, short_of_memory_is_a_failed_update) {
+    struct {
+        const char *name;
+        void *replacement;
+    } faults[] = {{"calloc", (void *)no_zeroed_memory}, {"malloc", (void *)no_memory}};
+    for (auto &f : faults) {
+        SCOPED_TRACE(f.name);
+        log_capture log;
+        icon_set set;
+        emblem_picture pic = picture(2, 1, {0xFF0000FF, 0xFF00FF00});
+        int result;
+        {
+            import_swap swap("msvcrt.dll", f.name, f.replacement);
+            ASSERT_TRUE(swap.ok());
+            result = icon_set_build(&pic, &set);
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(pic.pixels, nullptr);
+        EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR: cannot update the game executable's icon"});
+        for (int k = 0; k < ICON_COUNT; k++) EXPECT_EQ(set.image[k], nullptr);
+    }
 }

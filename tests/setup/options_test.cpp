@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "import_swap.h"
 #include "setup/options.h"
 #include "support.h"
 
@@ -44,10 +45,16 @@ TEST(options, command_line_table) {
          {RUN_INSTALL, NULL, 1, 1, "E:\\", "C:\\x", 0, 1}},
         {"/cd last empties the path", {"/silent", "/cd"}, {RUN_INSTALL, NULL, 0, 1, "", "C:\\Games\\Drovenhelm PC", 1, 1}},
         {"/cd takes /silent as its value", {"/cd", "/silent"},
-         {RUN_INSTALL, NULL, 0, 0, here.substr(0, 3) + "silent", "C:\\Games\\Drovenhelm PC", 1, 1}},
+         {RUN_INSTALL, NULL, 0, 0, "/silent", "C:\\Games\\Drovenhelm PC", 1, 1}},
         {"second /dir wins", {"/dir", "C:\\a", "/dir", "C:\\b"}, {RUN_INSTALL, NULL, 0, 0, "D:\\", "C:\\b", 1, 1}},
         {"relative paths become full", {"/cd", "game.cue", "/dir", "inst\\x"},
          {RUN_INSTALL, NULL, 0, 0, here + "game.cue", here + "inst\\x", 1, 1}},
+        {"a bare drive stays the drive", {"/cd", "D:", "/dir", "C:\\Games\\.\\Y\\..\\X"},
+         {RUN_INSTALL, NULL, 0, 0, "D:", "C:\\Games\\.\\Y\\..\\X", 1, 1}},
+        {"absolute paths stay as written", {"/cd", "C:/cds/game.cue", "/dir", "C:\\Games\\X."},
+         {RUN_INSTALL, NULL, 0, 0, "C:/cds/game.cue", "C:\\Games\\X.", 1, 1}},
+        {"drive-relative and network paths stay", {"/cd", "e:game.iso", "/dir", "\\\\host\\share\\g"},
+         {RUN_INSTALL, NULL, 0, 0, "e:game.iso", "\\\\host\\share\\g", 1, 1}},
         {"/nostartmenu", {"/nostartmenu", "/bogus"}, {RUN_INSTALL, NULL, 0, 0, "D:\\", "C:\\Games\\Drovenhelm PC", 1, 0}},
         {"/uninstall2 last is an ordinary run", {"/silent", "/uninstall2"},
          {RUN_INSTALL, NULL, 0, 1, "D:\\", "C:\\Games\\Drovenhelm PC", 1, 1}},
@@ -68,5 +75,38 @@ TEST(options, command_line_table) {
         EXPECT_EQ(r.dir, c.want.dir);
         EXPECT_EQ(r.desktop, c.want.desktop);
         EXPECT_EQ(r.startmenu, c.want.startmenu);
+    }
+}
+
+// The arguments as the run sees them; none at all when the command line cannot be split or an
+// allocation fails, and then the run does nothing (exit code 1).
+static LPWSTR *WINAPI failing_split(LPCWSTR, int *) { return NULL; }
+static void *failing_calloc(size_t, size_t) { return NULL; }
+
+TEST(options, arguments_or_none) {
+    int count = -1;
+    char **args = ansi_arguments(&count);
+    ASSERT_NE(args, nullptr);
+    ASSERT_GE(count, 1);
+    EXPECT_EQ(args[count], nullptr);
+    EXPECT_NE(strstr(args[0], "setup_test"), nullptr);
+
+    struct {
+        const char *dll, *name;
+        void *replacement;
+    } faults[] = {
+        {"shell32.dll", "CommandLineToArgvW", (void *)failing_split},
+        {"msvcrt.dll", "calloc", (void *)failing_calloc},
+    };
+    for (auto &f : faults) {
+        SCOPED_TRACE(f.name);
+        count = -1;
+        {
+            import_swap swap(f.dll, f.name, f.replacement);
+            ASSERT_TRUE(swap.ok());
+            args = ansi_arguments(&count);
+        }
+        EXPECT_EQ(args, nullptr);
+        EXPECT_EQ(count, -1);
     }
 }

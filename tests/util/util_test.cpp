@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "import_swap.h"
 #include "support.h"
 #include "util/state.h"
 #include "util/util.h"
@@ -64,6 +65,30 @@ TEST(make_dirs, creates_every_level_with_either_separator) {
     EXPECT_EQ(make_dirs((t + "\\file").c_str()), 0);
 }
 
+// make_dirs of a text of three characters or fewer creates that text once and never looks past its
+// end: stack bytes left as separators by an earlier call must not become cut points.
+static int created_dirs;
+static BOOL WINAPI counting_create_directory(LPCSTR, LPSECURITY_ATTRIBUTES) {
+    created_dirs++;
+    return FALSE;
+}
+__attribute__((noinline)) static void leave_separators_on_the_stack(void) {
+    volatile char junk[4096];
+    for (size_t i = 0; i < sizeof junk; i++) junk[i] = '\\';
+}
+
+TEST(make_dirs, short_texts_have_no_cut_point) {
+    import_swap swap("kernel32.dll", "CreateDirectoryA", (void *)counting_create_directory);
+    ASSERT_TRUE(swap.ok());
+    for (const char *text : {"", "C:", "C:\\"}) {
+        SCOPED_TRACE(text);
+        created_dirs = 0;
+        leave_separators_on_the_stack();
+        make_dirs(text);
+        EXPECT_EQ(created_dirs, 1);
+    }
+}
+
 TEST(write_file, creates_parents_replaces_and_reports) {
     std::string t = temp_dir("wf");
     std::string f = t + "\\p\\q\\f.bin";
@@ -95,6 +120,62 @@ TEST(read_file, gives_a_spare_byte_and_leaves_size_alone_on_failure) {
     EXPECT_EQ(read_file((t + "\\missing").c_str(), &size), nullptr);
     EXPECT_EQ(size, 77u);
     EXPECT_EQ(log.text(), "");
+}
+
+// A file of 0xFFFFFFFF bytes is the largest one read request carries; 4 GiB is refused before
+// anything is allocated or read. The platform reports the size, and the allocation and the read are
+// counted, not done: Wine's C runtime cannot allocate 4 GiB at all, Windows can.
+static LONGLONG fake_size;
+// Counted in plain variables: a vector would allocate through the swapped malloc.
+static size_t allocations, allocated;
+static int read_requests;
+static DWORD requested;
+static char fake_block;
+static BOOL WINAPI fake_file_size(HANDLE, PLARGE_INTEGER size) {
+    size->QuadPart = fake_size;
+    return TRUE;
+}
+static void *fake_malloc(size_t n) {
+    allocations++;
+    allocated = n;
+    return &fake_block;
+}
+static BOOL WINAPI counting_read(HANDLE, LPVOID, DWORD want, LPDWORD got, LPOVERLAPPED) {
+    read_requests++;
+    requested = want;
+    *got = want;
+    return TRUE;
+}
+
+TEST(read_file, reads_up_to_4gib_less_one_byte_in_one_request) {
+    std::string f = temp_dir("rf4") + "\\f";
+    spit(f, "x");
+    struct {
+        LONGLONG size;
+        bool read;
+    } cases[] = {{0xFFFFFFFFll, true}, {0x100000000ll, false}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.size);
+        fake_size = c.size;
+        allocations = allocated = 0;
+        read_requests = 0;
+        requested = 0;
+        uint64_t size = 77;
+        void *b;
+        {
+            import_swap s1("kernel32.dll", "GetFileSizeEx", (void *)fake_file_size);
+            import_swap s2("msvcrt.dll", "malloc", (void *)fake_malloc);
+            import_swap s3("kernel32.dll", "ReadFile", (void *)counting_read);
+            ASSERT_TRUE(s1.ok() && s2.ok() && s3.ok());
+            b = read_file(f.c_str(), &size);
+        }
+        EXPECT_EQ(b, c.read ? &fake_block : nullptr);
+        EXPECT_EQ(size, c.read ? (uint64_t)c.size : 77u);
+        EXPECT_EQ(allocations, c.read ? 1u : 0u);
+        EXPECT_EQ(allocated, c.read ? 0x100000000u : 0u);  // size + 1: the spare byte
+        EXPECT_EQ(read_requests, c.read ? 1 : 0);
+        EXPECT_EQ(requested, c.read ? 0xFFFFFFFFu : 0u);
+    }
 }
 
 static std::vector<uint64_t> seen;
@@ -136,4 +217,53 @@ TEST(copy_file, failures_name_the_file_and_create_no_destination) {
     EXPECT_EQ(log.text(), "cannot read " + missing + "\ncannot write " + t + "\\taken\n");
     // The source was closed: it can be deleted now.
     EXPECT_TRUE(DeleteFileA((t + "\\src").c_str()));
+}
+
+// Which file each handle belongs to, and the order in which they are closed.
+// The replacements reach the real calls through the addresses the swaps saved: by name they would
+// call themselves.
+static std::vector<std::pair<HANDLE, std::string>> opened_files;
+static std::vector<std::string> closed_files;
+static decltype(&CreateFileA) real_create_file;
+static decltype(&CloseHandle) real_close;
+static HANDLE WINAPI recording_create_file(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                           DWORD disposition, DWORD flags, HANDLE tmpl) {
+    HANDLE h = real_create_file(path, access, share, sa, disposition, flags, tmpl);
+    if (h != INVALID_HANDLE_VALUE) opened_files.push_back({h, access & GENERIC_WRITE ? "destination" : "source"});
+    return h;
+}
+static BOOL WINAPI recording_close(HANDLE h) {
+    for (auto &o : opened_files)
+        if (o.first == h) closed_files.push_back(o.second);
+    return real_close(h);
+}
+
+TEST(copy_file, closes_the_source_then_the_destination) {
+    std::string t = temp_dir("cfo");
+    spit(t + "\\src", "abc");
+    CreateDirectoryA((t + "\\taken").c_str(), NULL);
+    struct {
+        const char *dst;
+        int result;
+        std::vector<std::string> closed;
+    } cases[] = {
+        {"\\dst", 1, {"source", "destination"}},
+        {"\\taken", 0, {"source"}},  // the destination could not be created
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.dst);
+        opened_files.clear();
+        closed_files.clear();
+        int result;
+        {
+            import_swap s1("kernel32.dll", "CreateFileA", (void *)recording_create_file);
+            import_swap s2("kernel32.dll", "CloseHandle", (void *)recording_close);
+            ASSERT_TRUE(s1.ok() && s2.ok());
+            real_create_file = (decltype(real_create_file))s1.original;
+            real_close = (decltype(real_close))s2.original;
+            result = copy_file((t + "\\src").c_str(), (t + c.dst).c_str(), NULL);
+        }
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(closed_files, c.closed);
+    }
 }
