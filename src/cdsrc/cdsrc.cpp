@@ -103,15 +103,15 @@ void cd_skip_folder(cd_source *s, const char *folder) {
     fmt_cut(s->skip, sizeof s->skip, "%s", full);
 }
 
-// A folder that is the destination of the copy, or holds it, is never entered.
-static int leads_to_skip(const cd_source *s, const char *folder) {
+// The folder that receives the copy is never entered: the copy would copy itself. The folders that
+// hold it are CD content like any other.
+static int is_skipped(const cd_source *s, const char *folder) {
     if (!s->skip[0]) return 0;
     char full[PATH_TEXT];
     DWORD n = GetFullPathNameA(folder, sizeof full, full, NULL);
     if (n == 0 || n >= sizeof full) return 0;
     while (n > 3 && full[n - 1] == '\\') full[--n] = 0;
-    if (_strnicmp(s->skip, full, n) != 0) return 0;
-    return s->skip[n] == 0 || s->skip[n] == '\\' || full[n - 1] == '\\';
+    return _stricmp(s->skip, full) == 0;
 }
 
 enum walk_step { WALK_SKIP, WALK_FILE, WALK_DIR };
@@ -122,7 +122,7 @@ static walk_step folder_entry(const cd_source *s, const WIN32_FIND_DATAA *f, con
     if (!(f->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return WALK_FILE;
     // Junctions and symbolic links may point anywhere, back up the tree included.
     if (f->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return WALK_SKIP;
-    if (depth >= MAX_DEPTH || leads_to_skip(s, path)) return WALK_SKIP;
+    if (depth >= MAX_DEPTH || is_skipped(s, path)) return WALK_SKIP;
     return WALK_DIR;
 }
 

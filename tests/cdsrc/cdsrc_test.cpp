@@ -88,20 +88,24 @@ TEST(folder_source, empty_folder_copies_to_an_empty_destination) {
     cd_close(s);
 }
 
-// The CD picked as a folder that holds the install folder: the copy must not copy itself.
+// The CD picked as a folder that holds the install folder: the copy must not copy itself, and the
+// folders on the way to it are CD content like any other.
 TEST(folder_source, destination_inside_the_source_is_never_entered) {
     std::string src = temp_dir("self");
     spit(src + "\\GAME.DAT", "data");
     CreateDirectoryA((src + "\\Games").c_str(), NULL);
     spit(src + "\\Games\\other.txt", "o");
+    CreateDirectoryA((src + "\\Games\\Drovenhelm").c_str(), NULL);
+    spit(src + "\\Games\\Drovenhelm\\old.txt", "left from before");
     std::string dest = src + "\\games\\Drovenhelm\\game\\cd";  // letter case differs on purpose
     cd_source *s = cd_open(src.c_str());
     ASSERT_NE(s, nullptr);
     cd_skip_folder(s, (src + "\\Games\\Drovenhelm").c_str());
-    EXPECT_EQ(cd_total_bytes(s), 4u);
+    EXPECT_EQ(cd_total_bytes(s), 5u);
     ASSERT_EQ(cd_copy_all(s, dest.c_str(), NULL), 1);
     EXPECT_EQ(slurp(dest + "\\GAME.DAT"), "data");
-    EXPECT_FALSE(exists(dest + "\\Games"));
+    EXPECT_EQ(slurp(dest + "\\Games\\other.txt"), "o");
+    EXPECT_FALSE(exists(dest + "\\Games\\Drovenhelm"));
     cd_close(s);
 }
 

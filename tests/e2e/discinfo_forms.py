@@ -76,6 +76,20 @@ rc, out, _ = discinfo(winpath(os.path.join(lib, "isofs-m1.bin")))
 check(rc == 0 and report_value(out, "layout").startswith("sector_size=2352 data_offset=16"),
       "isofs-m1.bin opens as raw 2352/16")
 
+# A copy into a folder inside the CD folder: everything but the destination is copied, and the
+# progress reaches its end because the sum leaves the destination out too.
+cd = os.path.join(work, "cd-holding-copy")
+os.makedirs(os.path.join(cd, "SUB"))
+with open(os.path.join(cd, "SUB", "A.TXT"), "wb") as f:
+    f.write(b"cd content")
+with open(os.path.join(cd, "TOP.TXT"), "wb") as f:
+    f.write(b"top")
+inside = os.path.join(cd, "SUB", "inst")
+rc, _, err = discinfo("--copy", winpath(inside), winpath(cd))
+check(rc == 0 and "copy 100%" in err, f"copy into the CD folder: exit {rc}, {err.strip()[-80:]!r}")
+got = {k: v for k, v in tree_digest(inside).items() if v is not None}
+check(sorted(got) == ["sub/a.txt", "top.txt"], f"the copy holds the CD's files and not itself: {sorted(got)}")
+
 # The Wine CD-ROM drive, with and without its backslash.
 for drive in ("D:", "D:\\"):
     rc, out, _ = discinfo(drive)

@@ -104,8 +104,8 @@ int main(int argc, char **argv) {
         if (!ok) fprintf(stderr, "discinfo: extracting the audio of %s failed\n", cd_describe(s));
     } else if (dest) {
         copy_meter m = {"copy", GetTickCount(), -1};
+        cd_skip_folder(s, dest);  // before the sum, which leaves the destination out as the copy does
         progress p = {0, cd_total_bytes(s), show_progress, &m};
-        cd_skip_folder(s, dest);
         ok = cd_copy_all(s, dest, &p);
         if (!ok) fprintf(stderr, "discinfo: copying %s to %s failed\n", cd_describe(s), dest);
     } else {
