@@ -11,8 +11,8 @@ cd "$out"
 # Rebuilt only when this script or one of its tools changes.
 stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
-chmod -R u+w gamecd 2>/dev/null || true
-rm -rf tree volume* gamecd nrg-* .made-*
+chmod -R u+w gamecd sweepcd 2>/dev/null || true
+rm -rf tree volume* gamecd sweepcd nrg-* .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -73,6 +73,36 @@ CUE
 rm gamecd/a2.raw gamecd/a3.raw
 # The same CD as a Nero image: raw Mode 1 data track, audio tracks of the same lengths.
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 150 --audio 114:75 gamecd/gamecd.iso gamecd/gamecd.nrg
+
+# --- the smallest game CD, for sweeps that install it once for every platform call ---------------
+# The signature files, the title animation, one file two folders down and one read-only file; as a
+# folder, an ISO, a cue sheet with one BIN (data track and two audio tracks of 4 and 3 sectors) and
+# a Nero image with the same audio tracks.
+s=sweepcd/tree
+mkdir -p $s/DATA/SUB
+printf 'MZ launcher' > $s/SKIPIT.EXE
+head -c 3000 /dev/urandom > $s/BDROV1DK.AVI
+cp $g/TITLE.FLI $s/TITLE.FLI
+printf 'sub' > $s/DATA/SUB/A.TXT
+printf 'read-only' > $s/LOCKED.DAT
+chmod a-w $s/LOCKED.DAT
+genisoimage -quiet -l -V DROVENHELM -o sweepcd/sweepcd.iso $s
+python3 "$here/tools/iso2raw.py" mode1 sweepcd/sweepcd.iso sweepcd/raw.bin
+sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a2.raw synth 0.0533333 sine 440 vol 0.5
+sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a3.raw synth 0.04 pinknoise vol 0.3
+cat sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw > sweepcd/sweepcd.bin
+data=$(( $(stat -c %s sweepcd/raw.bin) / 2352 ))
+cat > sweepcd/sweepcd.cue <<CUE
+FILE "sweepcd.bin" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    INDEX 01 $(msf $data)
+  TRACK 03 AUDIO
+    INDEX 01 $(msf $((data + 4)))
+CUE
+rm sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw
+python3 "$here/tools/make_nrg.py" --layout mode1 --audio 4:0 --audio 3:0 sweepcd/sweepcd.iso sweepcd/sweepcd.nrg
 
 # --- Nero images of the volume with audio tracks; NAME.tracks holds the table each should give ----
 nrg() {

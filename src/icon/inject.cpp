@@ -12,8 +12,8 @@ enum { ICON_LANGUAGE = 0 };
 int inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size) {
     emblem_picture pic;
     if (!emblem_decode(bytes, size, &pic)) return 0;
-    // Every byte is ready before the update begins: once begun, the update is always written,
-    // so nothing that can fail may come between BeginUpdateResourceA and EndUpdateResourceA.
+    // Every byte is ready before the update begins, so that nothing but the update itself can fail
+    // between BeginUpdateResourceA and EndUpdateResourceA.
     icon_set set;
     if (!icon_set_build(&pic, &set)) return 0;
     HANDLE h = BeginUpdateResourceA(exe, FALSE);
@@ -21,10 +21,18 @@ int inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size) {
         setup_log("ERROR: %s", "cannot update the game executable's icon");
         return 0;
     }
-    // A failed UpdateResourceA is not looked at: EndUpdateResourceA alone decides the result.
+    // All eight or none: a group that names an image the file lacks is a broken icon, so an update
+    // with a failed entry is discarded and the executable keeps the resources it had.
+    int all = 1;
     for (int k = 1; k <= ICON_COUNT; k++)
-        UpdateResourceA(h, RT_ICON, MAKEINTRESOURCEA(k), ICON_LANGUAGE, set.image[k - 1], (DWORD)set.size[k - 1]);
-    UpdateResourceA(h, RT_GROUP_ICON, MAKEINTRESOURCEA(1), ICON_LANGUAGE, set.group, sizeof set.group);
+        all &= UpdateResourceA(h, RT_ICON, MAKEINTRESOURCEA(k), ICON_LANGUAGE, set.image[k - 1],
+                               (DWORD)set.size[k - 1]) != 0;
+    all &= UpdateResourceA(h, RT_GROUP_ICON, MAKEINTRESOURCEA(1), ICON_LANGUAGE, set.group, sizeof set.group) != 0;
+    if (!all) {
+        EndUpdateResourceA(h, TRUE);
+        setup_log("ERROR: %s", "cannot write the game executable's icon");
+        return 0;
+    }
     if (!EndUpdateResourceA(h, FALSE)) {
         setup_log("ERROR: %s", "cannot write the game executable's icon");
         return 0;
