@@ -3,7 +3,7 @@
 tools, from tests/tools/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
 
 Usage: make-seeds.py OUTDIR TESTDATA THIRD_PARTY
-Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, emblem and icon, each seed at most
+Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem and icon, each seed at most
 MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
 import os
 import shutil
@@ -13,7 +13,7 @@ import sys
 import tempfile
 
 SECTOR = 2048
-MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "emblem": 131072, "icon": 4096}
+MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "copier": 8192, "emblem": 131072, "icon": 4096}
 
 
 def files_under(root, suffixes=None):
@@ -160,6 +160,9 @@ def main():
         seed = nrg_seed(read(path))
         if seed:
             seeds.add("nrg", os.path.basename(path), seed)
+
+    for path in files_under(os.path.join(testdata, "gamecd"), (".ccd", ".mds")):
+        seeds.add("copier", os.path.basename(path), read(path))
 
     with tempfile.TemporaryDirectory() as tmp:
         anim = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "anim.py")

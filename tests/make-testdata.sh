@@ -9,7 +9,7 @@ mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script or one of its tools changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
 rm -rf tree volume* gamecd sweepcd nrg-* .made-*
@@ -71,6 +71,12 @@ FILE "GAMECD.BIN" BINARY
     INDEX 01 $(msf $((data + 150)))
 CUE
 rm gamecd/a2.raw gamecd/a3.raw
+# The same CD as the disc copiers keep it: CloneCD (.ccd, .img, .sub) and Alcohol (.mds, .mdf) with
+# 2352-byte sectors, and Alcohol with subchannel (2448) and with the data track as user data (2048).
+tracks="--track data:0 --track audio:$data --track audio:$((data + 150))"
+python3 "$here/tools/make_copier_images.py" gamecd/gamecd.bin $tracks --ccd gamecd/gamecd --mds gamecd/gamecd-mds
+python3 "$here/tools/make_copier_images.py" gamecd/gamecd.bin $tracks --mds gamecd/gamecd-sub --mds-sector 2448
+python3 "$here/tools/make_copier_images.py" gamecd/gamecd.bin $tracks --mds gamecd/gamecd-2048 --mds-sector 2048
 # The same CD as a Nero image: raw Mode 1 data track, audio tracks of the same lengths.
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 150 --audio 114:75 gamecd/gamecd.iso gamecd/gamecd.nrg
 
