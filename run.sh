@@ -16,7 +16,7 @@ build=$top/build
 packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
-  python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev
+  python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev iat mdf2iso
   clang libclang-rt-14-dev
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).

@@ -17,6 +17,7 @@ Usage: bench.py --top TOP --build BUILD [--rounds N] [--scale S] [--small S]
 """
 import argparse
 import hashlib
+import re
 import os
 import shutil
 import statistics
@@ -27,6 +28,7 @@ import time
 MB = 1000 * 1000
 WAV_HEADER = 44
 ISO_SECTOR = 2048
+RAW_SECTOR = 2352
 
 TOP = BENCH = WORK = PREFIX = BIN = ""
 
@@ -91,14 +93,20 @@ class Item:
     """One measured command and its rounds. A round's time is the wall time, or for the read
     pattern probe (inner) the time that the program measured itself."""
 
-    def __init__(self, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0):
+    def __init__(self, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0,
+                 again=False):
         self.name, self.cmd, self.wine, self.out, self.inputs = name, cmd, wine, out, list(inputs)
-        self.nbytes, self.check, self.inner, self.rc = nbytes, check, inner, rc
+        self.nbytes, self.check, self.inner, self.rc, self.again = nbytes, check, inner, rc, again
         self.times, self.peaks = [], []
 
     def run(self, counted):
         if self.out:
             shutil.rmtree(self.out, ignore_errors=True)
+        if self.again:
+            # Timed is the second run, into the folder that the first one, untimed, filled.
+            r = execute(self.cmd, self.wine)
+            if r.rc != self.rc:
+                sys.exit(f"{self.name}: the first run's exit code {r.rc}\n{self.cmd}\n{r.err}")
         warm(self.inputs)
         # Whatever the last command left dirty is written out before the clock starts.
         subprocess.run(["sync"], check=True)
@@ -195,7 +203,83 @@ def output_check(measure, want):
     return check
 
 
-def install_items(cd, label, skipped):
+def iso_files(iso):
+    """(relative path, first sector, size) of every file of the volume and the relative path of every
+    folder, as libcdio's iso-info lists them (plain ISO 9660 names, without versions)."""
+    text = subprocess.run(["iso-info", "--no-joliet", "--no-rock-ridge", "-l", iso], capture_output=True,
+                          text=True, errors="replace", check=True).stdout
+    files, folders, folder = [], [], None
+    for line in text.splitlines():
+        m = re.match(r"^(/.*):$", line)
+        if m:
+            folder = m.group(1).strip("/")
+            continue
+        m = re.match(r"^\s+([d-]) \[LSN\s+(\d+)\]\s+(\d+) \S+ \d+ \d+ [\d:]+\s+(.*)$", line)
+        if not m or folder is None or m.group(4) in (".", ".."):
+            continue
+        name = re.sub(r";\d*$", "", m.group(4)).rstrip(".")
+        rel = folder + "/" + name if folder else name
+        if m.group(1) == "d":
+            folders.append(rel)
+        else:
+            files.append((rel, int(m.group(2)), int(m.group(3))))
+    return files, folders
+
+
+def report(source):
+    """discinfo's report of a source: its layout line and its track lines."""
+    out = execute([os.path.join(BIN, "discinfo.exe"), winpath(source)], True).out.replace("\r", "")
+    layout = re.search(r"^layout: sector_size=(\d+) data_offset=(\d+) base_offset=(\d+)", out, re.M)
+    tracks = re.findall(r"^track \d+ (audio|data) start=\d+ sectors=(\d+) sector_size=\d+ offset=(\d+) file=(.*)$",
+                        out, re.M)
+    return (tuple(int(x) for x in layout.groups()) if layout else None), tracks
+
+
+def floor_list(cd, form, source, dest):
+    """The steps of floorcopy for one form: the same files and WAVs the install writes."""
+    w = lambda path: winpath(path)  # noqa: E731
+    lines = [f"D\t{w(os.path.dirname(dest))}", f"D\t{w(dest)}", f"D\t{w(os.path.join(dest, 'cd'))}"]
+    if form == "folder":
+        for here, dirs, names in os.walk(cd.tree):
+            rel = os.path.relpath(here, cd.tree)
+            for d in sorted(dirs):
+                lines.append(f"D\t{w(os.path.join(dest, 'cd', rel, d))}")
+            for n in sorted(names):
+                lines.append(f"F\t{w(os.path.join(here, n))}\t{w(os.path.join(dest, 'cd', rel, n))}")
+        return lines
+    files, folders = iso_files(cd.iso)
+    layout, tracks = report(source)
+    image = cd.raw if form == "cue/bin" else source
+    sector, offset, base = (RAW_SECTOR, 16, 0) if form == "cue/bin" else layout
+    for rel in folders:
+        lines.append(f"D\t{w(os.path.join(dest, 'cd', rel))}")
+    for rel, lba, size in files:
+        lines.append(f"I\t{w(image)}\t{sector}\t{offset}\t{base}\t{lba}\t{size}\t{w(os.path.join(dest, 'cd', rel))}")
+    audio = [t for t in tracks if t[0] == "audio"]
+    if audio:
+        lines.append(f"D\t{w(os.path.join(dest, 'cdaudio'))}")
+    for k, (_, sectors, off, track_file) in enumerate(audio, 2):
+        lines.append(f"W\t{track_file}\t{off}\t{sectors}\t{w(os.path.join(dest, 'cdaudio', f'track{k:02d}.wav'))}")
+    return lines
+
+
+def floor_items(cd, skipped):
+    items = []
+    for name, source, files, audio in cd.forms:
+        if name in skipped:
+            continue
+        dest = os.path.join(WORK, "floor")
+        listing = os.path.join(BENCH, "floor-" + name.replace("/", "-") + ".txt")
+        with open(listing, "w") as f:
+            f.write("\n".join(floor_list(cd, name, source, os.path.join(dest, "game"))) + "\n")
+        item = Item(f"floor {name}", [os.path.join(BIN, "floorcopy.exe"), winpath(listing)], wine=True, out=dest,
+                    inputs=files, nbytes=cd.installed_bytes(audio), check=install_check(cd, audio))
+        item.form = name
+        items.append(item)
+    return items
+
+
+def install_items(cd, label, skipped, again=False):
     items = []
     for name, source, files, audio in cd.forms:
         if name in skipped:
@@ -204,7 +288,7 @@ def install_items(cd, label, skipped):
         items.append(Item(f"{label}{name}", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
                                              winpath(source), "/dir", winpath(dest)],
                           wine=True, out=dest, inputs=files, nbytes=cd.installed_bytes(audio),
-                          check=install_check(cd, audio)))
+                          check=install_check(cd, audio), again=again))
         items[-1].form = name
     return items
 
@@ -309,7 +393,7 @@ def main():
     BENCH = os.path.join(os.path.abspath(a.build), "bench")
     WORK = os.path.join(BENCH, "run")
     PREFIX = os.path.join(BENCH, "wineprefix")
-    for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "/usr/bin/time"):
+    for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "iso-info", "/usr/bin/time"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is missing")
     shutil.rmtree(WORK, ignore_errors=True)
@@ -348,9 +432,13 @@ def measure(a, cd, sc, tiny, started):
     small_installs = install_items(sc, "small CD: ", skipped)
     # And from a CD of almost no bytes: what an install costs whatever the CD's size.
     fixed_installs = [i for i in install_items(tiny, "tiny CD: ", skipped) if i.form in ("iso", "cue/bin")]
+    # A repair or re-install: every file of an earlier install replaced.
+    reinstalls = [i for i in install_items(cd, "again: ", skipped, again=True) if i.form in ("iso", "cue/bin")]
+    floors = floor_items(cd, skipped)
     stages = stage_items(cd)
     natives = native_items(cd)
-    order = installs + small_installs + fixed_installs + list(stages.values()) + list(natives.values())
+    order = (installs + small_installs + fixed_installs + reinstalls + floors + list(stages.values()) +
+             list(natives.values()))
     for r in range(a.rounds + 1):  # round 0 warms up and is not counted
         for item in order:
             item.run(r > 0)
@@ -374,10 +462,10 @@ def measure(a, cd, sc, tiny, started):
         print(f"{item.name:<20}{item.median():9.2f}{item.nbytes / MB / item.median():7.0f}   {rounds_line(item)}")
     print()
     sizes = f"{sc.data_bytes / MB:.0f}+{sc.audio_bytes / MB:.0f} MB", f"{cd.data_bytes / MB:.0f}+{cd.audio_bytes / MB:.0f} MB"
-    print(f"{'form':<8}{'MB':>5}{'install s':>10}{'MB/s':>6}{'÷(cp -r':>9}{'÷fastest':>9}"
+    print(f"{'form':<8}{'MB':>5}{'install s':>10}{'MB/s':>6}{'÷(cp -r':>9}{'÷fastest':>9}{'÷floor':>7}"
           f"{'own peak MiB at':>18}{'':>8}   rounds (s)")
-    print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{sizes[0]:>12}{sizes[1]:>14}")
-    ratios = {}
+    print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{'':>7}{sizes[0]:>12}{sizes[1]:>14}")
+    ratios, floor_ratio = {}, {}
     largest = 0.0
     for name, _, _, audio in cd.forms:
         if name in skipped:
@@ -388,20 +476,24 @@ def measure(a, cd, sc, tiny, started):
         limit = med("cp -r") + (med("bchunk -w") if audio else 0)
         native = med("cp -r" if name == "folder" else extractor) + (med("bchunk -w") if audio else 0)
         ratios[name] = t / limit
+        floor = form_item(floors, name).median()
+        floor_ratio[name] = t / floor
         p_full = own(max(item.peaks))
         p_small = own(max(form_item(small_installs, name).peaks))
         largest = max(largest, p_full, p_small)
         print(f"{name:<8}{item.nbytes / MB:5.0f}{t:10.2f}{item.nbytes / MB / t:6.0f}{t / limit:9.2f}{t / native:9.2f}"
-              f"{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
+              f"{t / floor:7.2f}{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
     print()
     print("÷(cp -r +bchunk): install time ÷ (cp -r of the extracted tree, + bchunk -w of the audio tracks for a")
     print(f"form that has them). ÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
     print("cp -r for the folder; + bchunk -w with audio). Own peak: the setup's peak resident set less that of a")
     print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
+    print("÷floor: ÷ floorcopy, a program that reads the same bytes with the same fixed pattern and writes the same")
+    print("files and WAVs with the same block sizes from a list made beforehand (no walk, no log), also under Wine.")
     print()
     print("Where the time goes (medians of the same rounds; 'inside': timed by the program itself, reads only)")
     print(f"{'':<46}{'median s':>9}{'MB/s':>7}   rounds (s)")
-    for item in fixed_installs + list(stages.values()):
+    for item in fixed_installs + reinstalls + floors + list(stages.values()):
         rate = f"{item.nbytes / MB / item.median():7.0f}" if item.nbytes > MB else f"{'':>7}"
         label = item.name + (" (inside)" if item.inner else "")
         print(f"{label:<46}{item.median():9.2f}{rate}   {rounds_line(item)}")
@@ -426,7 +518,10 @@ def measure(a, cd, sc, tiny, started):
     if skipped:
         print("skipped: " + "; ".join(f"{k}: {v}" for k, v in skipped.items()))
     print(f"total time of the benchmark: {time.perf_counter() - started:.0f} s")
-    print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue/bin']:.2f} peak_mb={largest:.1f}")
+    fixed_s = form_item(fixed_installs, "iso").median() - med("wine: trivial program")
+    print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue/bin']:.2f} peak_mb={largest:.1f} "
+          f"iso_floor={floor_ratio['iso']:.2f} cue_floor={floor_ratio['cue/bin']:.2f} folder={ratios['folder']:.2f} "
+          f"fixed_s={fixed_s:.2f}")
 
 
 if __name__ == "__main__":
