@@ -28,6 +28,9 @@ int is_dir(const char *path) {
 int make_dirs(const char *path) {
     char work[PATH_TEXT];
     fmt_cut(work, sizeof work, "%s", path);
+    // Most calls name a folder whose parent exists: then one creation is all it takes, and the walk
+    // from the root (a file system request for every level) is paid only when a level is missing.
+    if (CreateDirectoryA(work, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) return is_dir(work);
     // The first three characters are never a cut point: "C:\" itself is not created. A shorter text
     // has none at all.
     size_t n = strlen(work);
@@ -94,16 +97,21 @@ void *read_file(const char *path, uint64_t *size) {
 
 int copy_file(const char *src, const char *dst, progress *p) {
     static char block[COPY_BLOCK];
-    make_parent(dst);
     // Guards close in reverse order: the destination's, declared first, closes after the source.
     handle_guard out(INVALID_HANDLE_VALUE);
     handle_guard in(CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL));
     if (!in.ok()) {
+        make_parent(dst);
         setup_log("cannot read %s", src);
         return 0;
     }
     out.h = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // The parent folders are made when they are missing, not before every file of a tree.
+    if (!out.ok() && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        make_parent(dst);
+        out.h = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
     if (!out.ok()) {
         in.close();
         setup_log("cannot write %s", dst);
