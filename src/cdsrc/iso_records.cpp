@@ -53,21 +53,27 @@ iso_entry *iso_parse_dir(const uint8_t *data, uint32_t len, int *count) {
     return list;
 }
 
+static int same_letters(const char *a, size_t n, const char *b) {
+    if (strlen(b) != n) return 0;
+    for (size_t i = 0; i < n; i++)
+        if (toupper((unsigned char)a[i]) != b[i]) return 0;
+    return 1;
+}
+
+// Windows opens a device for these names whatever follows the first dot, and it first drops the
+// trailing dots and blanks of the whole name and the trailing blanks of the part before the dot:
+// "COM1      " and "NUL. . " are devices as much as "COM1" and "nul.txt" are.
 static int is_device_name(const char *name) {
-    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
-    size_t base = strcspn(name, ".");
-    char stem[8];
-    if (base >= sizeof stem) return 0;
-    for (size_t i = 0; i < base; i++) stem[i] = (char)toupper((unsigned char)name[i]);
-    stem[base] = 0;
-    // Windows also ignores trailing blanks of the stem: "CON .txt" opens the console.
-    while (base > 0 && stem[base - 1] == ' ') stem[--base] = 0;
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    size_t n = strlen(name);
+    while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' ')) n--;
+    const char *dot = (const char *)memchr(name, '.', n);
+    size_t stem = dot ? (size_t)(dot - name) : n;
+    while (stem > 0 && name[stem - 1] == ' ') stem--;
     for (const char *d : devices)
-        if (strcmp(stem, d) == 0) return 1;
-    if (base == 4 && (memcmp(stem, "COM", 3) == 0 || memcmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
-        stem[3] <= '9')
-        return 1;
-    return 0;
+        if (same_letters(name, stem, d)) return 1;
+    return stem == 4 && (same_letters(name, 3, "COM") || same_letters(name, 3, "LPT")) && name[3] >= '1' &&
+           name[3] <= '9';
 }
 
 int name_is_safe(const char *name) {

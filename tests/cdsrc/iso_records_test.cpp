@@ -93,8 +93,12 @@ TEST(iso_records, listing_grows_past_64_and_128) {
 
 TEST(iso_records, unsafe_names) {
     const char *unsafe[] = {"", ".", "..", ". .", "..\\..\\VERSION.DLL", "A/B", "C:X", "TAB\tNAME",
-                            "CON", "con.txt", "Nul", "COM1", "LPT9.DAT", "AUX .X"};
+                            "CON", "con.txt", "Nul", "COM1", "LPT9.DAT", "AUX .X",
+                            // Trailing blanks and dots go before the comparison, whatever the length.
+                            "COM1      ", "NUL       ", "nul. . ", "com1 .txt", "LPT2 ", "PRN.TXT.",
+                            "CONIN$", "conout$.log", "CLOCK$"};
     for (const char *n : unsafe) EXPECT_EQ(name_is_safe(n), 0) << n;
-    const char *safe[] = {"README.TXT", "..X", "CONSOLE", "COM0", "COM10", "LPT", "A B", "FILE."};
+    const char *safe[] = {"README.TXT", "..X", "CONSOLE", "COM0", "COM10", "LPT", "A B", "FILE.", "NULL.TXT",
+                          "CON1", "COM1X", "X.CON", "CLOCK"};
     for (const char *n : safe) EXPECT_EQ(name_is_safe(n), 1) << n;
 }
