@@ -17,6 +17,8 @@ enum {
     STAGE2_PAUSE_MS = 800,  // stage 1 ends right after it has started stage 2
     LOCKED_TRIES = 50,      // LOCKED_TRIES * LOCKED_WAIT_MS: how long stage 1 may take to end
     LOCKED_WAIT_MS = 100,
+    COPY_TRIES = 50,  // COPY_TRIES * COPY_WAIT_MS: how long another uninstaller's copy may take to end
+    COPY_WAIT_MS = 100,
 };
 
 // "folder\name"; 0 when it does not fit, since a cut path names some other file. A folder that ends
@@ -32,6 +34,16 @@ static int full_path(const char *folder, char out[PATH_TEXT]) {
     if (!folder[0]) return 0;
     DWORD n = GetFullPathNameA(folder, PATH_TEXT, out, NULL);
     return n > 0 && n < PATH_TEXT;
+}
+
+// The copy of another uninstaller that is still running (its final box open) cannot be replaced
+// until it ends.
+static int place_copy(const char *self, const char *copy) {
+    for (int i = 0; i < COPY_TRIES; i++) {
+        if (CopyFileA(self, copy, FALSE)) return 1;
+        Sleep(COPY_WAIT_MS);
+    }
+    return 0;
 }
 
 int uninstall_stage1(void) {
@@ -56,8 +68,12 @@ int uninstall_stage1(void) {
     // whatever else stands there.
     char temp[MAX_PATH], copy[PATH_TEXT];
     n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp || !join_path(copy, sizeof copy, temp, temp_copy)) return 0;
-    if (!CopyFileA(self, copy, FALSE)) return 0;
+    if (n == 0 || n >= sizeof temp || !join_path(copy, sizeof copy, temp, temp_copy) || !place_copy(self, copy)) {
+        if (!quiet)
+            MessageBoxA(NULL, "The uninstaller could not start. Close other uninstall windows and try again.",
+                        box_title, MB_OK | MB_ICONWARNING);
+        return 1;
+    }
     char cmd[CMDLINE_TEXT];
     fmt_cut(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s%s\"%s", copy, folder, root_tail, quiet ? " /quiet" : "");
     STARTUPINFOA si;
@@ -68,6 +84,16 @@ int uninstall_stage1(void) {
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     }
+    return 0;
+}
+
+// What the removal leaves of ours: the game folder or one of the named files (a file held open or
+// denied). The user's own files may keep the install folder; that is no failure.
+static int installation_remains(const char *folder) {
+    char path[PATH_TEXT];
+    if (join_path(path, sizeof path, folder, "game") && path_exists(path)) return 1;
+    for (const char *f : files)
+        if (join_path(path, sizeof path, folder, f) && path_exists(path)) return 1;
     return 0;
 }
 
@@ -82,7 +108,15 @@ int uninstall_stage2(const char *folder) {
     if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
     Sleep(STAGE2_PAUSE_MS);
     do_uninstall(full);
-    if (!quiet) MessageBoxA(NULL, "Drovenhelm has been removed.", box_title, MB_ICONINFORMATION);
+    if (!quiet) {
+        char text[LONG_TEXT];
+        if (full[0] && installation_remains(full))
+            fmt_cut(text, sizeof text, "Drovenhelm could not be removed completely. Some of its files remain in %s.",
+                    full);
+        else
+            fmt_cut(text, sizeof text, "%s", "Drovenhelm has been removed.");
+        MessageBoxA(NULL, text, box_title, MB_ICONINFORMATION);
+    }
     char self[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n > 0 && n < sizeof self) MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);

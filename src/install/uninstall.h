@@ -3,10 +3,11 @@
 #pragma once
 
 // "/uninstall": asks (unless quiet), copies the running program into the temporary folder and starts
-// that copy with "/uninstall2" and the folder of the running program. Always 0, the exit code.
+// that copy with "/uninstall2" and the folder of the running program. The exit code: 0, or 1 when the
+// copy could not be placed within 5 seconds (said in a box unless quiet; nothing is removed then).
 int uninstall_stage1(void);
-// "/uninstall2" and a folder: removes the installation there, reports (unless quiet) and has its own
-// file deleted at the next restart. Always 0, the exit code.
+// "/uninstall2" and a folder: removes the installation there, reports (unless quiet) whether anything
+// of it remains, and has its own file deleted at the next restart. Always 0, the exit code.
 int uninstall_stage2(const char *folder);
 // Removes the shortcuts, the registry entry and, when the folder (made absolute) holds our
 // installation, the game folder, the install folder's own files and the folder itself when it is

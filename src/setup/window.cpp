@@ -19,12 +19,15 @@ enum {
     ID_INSTALL = 104,
     ID_CLOSE = 105,
     PROGRESS_FULL = 1000,
+    BASE_DPI = 96,  // the table's sizes are pixels at this density
     CLIENT_W = 630,
     CLIENT_H = 420,
+    LIST_MARGIN = 4,  // room beside a list line's text, at BASE_DPI
     MAIN_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
 };
 
-// The window's sizes are device pixels: the manifest declares the process DPI-aware.
+// The manifest declares the process DPI-aware, so the system does not scale the window: every size
+// is scaled here, since the message font grows with the screen's density.
 static_assert(sizeof(NONCLIENTMETRICSA) == 344, "the full record, padded border width included");
 static_assert(sizeof(OPENFILENAMEA) == 152, "the record with its Windows 2000 fields");
 
@@ -38,6 +41,8 @@ static HWND e_cd, e_dir, c_start, c_desk, prog, st, lst, b_install, b_close;
 static int busy;     // a worker runs: from Install until its end message is handled
 static int done_ok;  // an install succeeded: Install reads Play
 static int last = -1;  // the worker's alone: the progress value it posted last
+static int dpi = BASE_DPI;  // the screen's density, read once before the window is built
+static int widest;          // the list's horizontal extent: its widest line so far
 
 struct control {
     const char *cls;
@@ -47,30 +52,34 @@ struct control {
     HWND *keep;
 };
 
+// Tab walks the fields, buttons and boxes in this order: the order of creation.
 static const control controls[] = {
     {"STATIC",
      "Install Drovenhelm as a native Windows game.\nYou need your Drovenhelm CD (the disc, an ISO / BIN+CUE "
      "image, or a copied folder).",
      0, 16, 14, 600, 36, 0, NULL},
     {"STATIC", "CD:", 0, 16, 66, 90, 20, 0, NULL},
-    {"EDIT", opts.cd, ES_AUTOHSCROLL, 110, 62, 360, 24, 0, &e_cd},
-    {"BUTTON", "Image...", 0, 478, 62, 66, 24, ID_IMAGE, NULL},
-    {"BUTTON", "Folder...", 0, 548, 62, 66, 24, ID_FOLDER, NULL},
+    {"EDIT", opts.cd, ES_AUTOHSCROLL | WS_TABSTOP, 110, 62, 360, 24, 0, &e_cd},
+    {"BUTTON", "Image...", WS_TABSTOP, 478, 62, 66, 24, ID_IMAGE, NULL},
+    {"BUTTON", "Folder...", WS_TABSTOP, 548, 62, 66, 24, ID_FOLDER, NULL},
     {"STATIC", "Install to:", 0, 16, 98, 90, 20, 0, NULL},
-    {"EDIT", opts.dir, ES_AUTOHSCROLL, 110, 94, 360, 24, 0, &e_dir},
-    {"BUTTON", "Browse...", 0, 478, 94, 136, 24, ID_BROWSE, NULL},
-    {"BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX, 16, 134, 200, 22, 0, &c_start},
-    {"BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX, 230, 134, 200, 22, 0, &c_desk},
+    {"EDIT", opts.dir, ES_AUTOHSCROLL | WS_TABSTOP, 110, 94, 360, 24, 0, &e_dir},
+    {"BUTTON", "Browse...", WS_TABSTOP, 478, 94, 136, 24, ID_BROWSE, NULL},
+    {"BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 134, 200, 22, 0, &c_start},
+    {"BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 230, 134, 200, 22, 0, &c_desk},
     {"msctls_progress32", "", 0, 16, 168, 598, 18, 0, &prog},
     {"STATIC", ready_text, 0, 16, 192, 598, 20, 0, &st},
-    {"LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 16, 216, 598, 110, 0, &lst},
-    {"BUTTON", "Install", BS_DEFPUSHBUTTON, 418, 336, 96, 30, ID_INSTALL, &b_install},
-    {"BUTTON", "Cancel", 0, 518, 336, 96, 30, ID_CLOSE, &b_close},
+    {"LISTBOX", "", WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 16, 216, 598, 110, 0, &lst},
+    {"BUTTON", "Install", BS_DEFPUSHBUTTON | WS_TABSTOP, 418, 336, 96, 30, ID_INSTALL, &b_install},
+    {"BUTTON", "Cancel", WS_TABSTOP, 518, 336, 96, 30, ID_CLOSE, &b_close},
 };
+
+// A size of the table at the screen's density, rounded as MulDiv rounds.
+static int px(int v) { return MulDiv(v, dpi, BASE_DPI); }
 
 static HWND mk(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id) {
     HWND c = CreateWindowExA(strcmp(cls, "EDIT") == 0 ? WS_EX_CLIENTEDGE : 0, cls, text,
-                             style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd, (HMENU)(INT_PTR)id,
+                             style | WS_CHILD | WS_VISIBLE, px(x), px(y), px(w), px(h), hwnd, (HMENU)(INT_PTR)id,
                              GetModuleHandleA(NULL), NULL);
     SendMessageA(c, WM_SETFONT, (WPARAM)font, TRUE);
     return c;
@@ -187,10 +196,15 @@ static void on_command(int id) {
     case ID_IMAGE: pick_image(); break;
     case ID_FOLDER: browse_folder(e_cd, "Drovenhelm CD (drive or folder)"); break;
     case ID_BROWSE: browse_folder(e_dir, "Install folder"); break;
+    // The dialog-message filter sends IDOK for Enter and IDCANCEL for Esc.
+    case IDOK:
     case ID_INSTALL:
+        // Enter reaches here while the button is disabled: it must not start a second worker.
+        if (busy) break;
         if (done_ok) play();
         else start_install();
         break;
+    case IDCANCEL:
     case ID_CLOSE: on_close(); break;
     }
 }
@@ -209,6 +223,21 @@ static void on_done(int ok) {
     SetWindowTextA(b_close, "Close");
 }
 
+// A long line (a deep path in an error) must be readable whole: the list scrolls sideways as far as
+// its widest line.
+static void widen_list(const char *line) {
+    HDC dc = GetDC(lst);
+    if (!dc) return;
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size;
+    if (GetTextExtentPoint32A(dc, line, (int)strlen(line), &size) && size.cx + px(LIST_MARGIN) > widest) {
+        widest = size.cx + px(LIST_MARGIN);
+        SendMessageA(lst, LB_SETHORIZONTALEXTENT, (WPARAM)widest, 0);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(lst, dc);
+}
+
 static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND: on_command(LOWORD(wp)); return 0;
@@ -218,6 +247,7 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
         char *line = (char *)lp;  // made by setup_log; ownership came with the message
         if (!line) return 0;
         LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
+        widen_list(line);
         SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
         SetWindowTextA(st, line);
         free(line);
@@ -248,7 +278,13 @@ void window_run(HINSTANCE inst, int show) {
     wc.lpszClassName = class_name;
     RegisterClassA(&wc);
 
-    RECT r = {0, 0, CLIENT_W, CLIENT_H};
+    HDC screen = GetDC(NULL);
+    if (screen) {
+        dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(NULL, screen);
+    }
+    if (dpi <= 0) dpi = BASE_DPI;
+    RECT r = {0, 0, px(CLIENT_W), px(CLIENT_H)};
     AdjustWindowRect(&r, MAIN_STYLE, FALSE);
     hwnd = CreateWindowExA(0, class_name, "Drovenhelm - Vessik Setup", MAIN_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
                            r.right - r.left, r.bottom - r.top, NULL, NULL, inst, NULL);

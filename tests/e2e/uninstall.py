@@ -12,11 +12,13 @@ the folder links here are Unix symbolic links inside drive_c, which Wine shows a
 reparse point attribute. (A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
 deletes its target: no program of ours can tell, so none is made here.)"""
 import hashlib
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.environ["TOOLS"])
 from wine_tools import *  # noqa: E402,F403
@@ -38,10 +40,8 @@ KEY_SECTION = "[" + UNINSTALL_KEY.split("\\", 1)[1].replace("\\", "\\\\") + "]"
 
 
 def wine(*args, cwd=None, debug=None, timeout=300):
-    e = dict(env, WINEDEBUG=debug) if debug else env
-    p = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True, env=e,
-                       cwd=cwd or work, timeout=timeout)
-    return p.returncode, p.stdout.decode("latin-1").replace("\r", ""), p.stderr.decode("latin-1").replace("\r", "")
+    """A program in the spare prefix, started from the work folder unless said otherwise."""
+    return run_exe(*args, env=dict(env, WINEDEBUG=debug) if debug else env, cwd=cwd or work, timeout=timeout)
 
 
 def end_session():
@@ -51,25 +51,10 @@ def end_session():
         check(False, "the session ended within 120 s")
 
 
-def user():
-    users = os.path.join(C, "users")
-    return next(n for n in sorted(os.listdir(users)) if n != "Public" and os.path.isdir(os.path.join(users, n, "Temp")))
-
-
 def temp_copy():
-    return os.path.join(C, "users", user(), "Temp", "drovenhelm_uninstall.exe"), \
-        f"C:\\users\\{user()}\\Temp\\drovenhelm_uninstall.exe"
-
-
-def links():
-    u = os.path.join(C, "users", user())
-    return (os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"),
-            os.path.join(u, "Desktop", "Drovenhelm.lnk"))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    user = os.path.basename(user_dir(SPARE))
+    return os.path.join(user_dir(SPARE), "Temp", "drovenhelm_uninstall.exe"), \
+        f"C:\\users\\{user}\\Temp\\drovenhelm_uninstall.exe"
 
 
 def write(path, data=b"data"):
@@ -127,14 +112,14 @@ def differences(a, b):
 def install(name):
     rc, _, _ = wine(setup_exe, "/silent", "/cd", iso, "/dir", "C:\\dvun\\" + name)
     folder = os.path.join(work, name)
-    ok = rc == 0 and os.path.exists(os.path.join(folder, "uninstall.exe")) and all(os.path.exists(l) for l in links())
+    ok = rc == 0 and os.path.exists(os.path.join(folder, "uninstall.exe")) and all(os.path.exists(l) for l in shortcut_files(SPARE))
     check(ok, f"{name}: installed, with both shortcuts")
     return folder
 
 
 def registration_gone(what):
     check(not key_in_user_reg(), f"{what}: the registry entry is gone")
-    check(not any(os.path.exists(l) for l in links()), f"{what}: both shortcuts are gone")
+    check(not any(os.path.exists(l) for l in shortcut_files(SPARE)), f"{what}: both shortcuts are gone")
 
 
 def new_session_deletes_copy(what):
@@ -280,22 +265,32 @@ def reg_query_spare():
 def register():
     """The registry entry and both shortcut files, as an install leaves them."""
     wine("reg", "add", UNINSTALL_KEY, "/v", "DisplayName", "/d", "Drovenhelm (Vessik)", "/f")
-    for l in links():
+    for l in shortcut_files(SPARE):
         write(l, b"link")
 
 
-def find_box():
-    """The visible message box of the uninstaller and the command line of the program that shows it."""
-    p = subprocess.run(["timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name",
-                        "^Drovenhelm uninstall$"], capture_output=True, text=True)
-    ids = p.stdout.split()
-    if not ids:
-        return None, None
-    pid = subprocess.run(["xdotool", "getwindowpid", ids[0]], capture_output=True, text=True).stdout.strip()
-    try:
-        return ids[0], read(f"/proc/{pid}/cmdline").decode("latin-1").replace("\0", " ").strip()
-    except OSError:
-        return ids[0], None
+def find_box(want=""):
+    """The visible message box of the uninstaller whose program's command line holds want, and that
+    command line; (None, None) when none shows within 30 s."""
+    for _ in range(60):
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Drovenhelm uninstall$"],
+                             capture_output=True, text=True).stdout.split()
+        for box in ids:
+            pid = subprocess.run(["xdotool", "getwindowpid", box], capture_output=True, text=True).stdout.strip()
+            try:
+                owner = read(f"/proc/{pid}/cmdline").decode("latin-1").replace("\0", " ").strip()
+            except OSError:
+                continue
+            if want in owner:
+                return box, owner
+        time.sleep(0.5)
+    return None, None
+
+
+def box_texts():
+    """The texts of the message boxes on the screen, read by the window test's driver."""
+    rc, out, _ = wine(os.path.join(os.environ["TEST_BIN"], "window_driver.exe"), "boxes")
+    return [b["text"] for b in json.loads(out)] if rc == 0 else []
 
 
 def answer(box, key):
@@ -337,9 +332,9 @@ def prompt_runs():
     answer(box, "n")
     finish(p)
     end_session()  # a stage 2 started by mistake would have ended too
-    check(owner is not None and "drovenhelm_uninstall.exe /uninstall" in owner and rc == 0 and listing(folder) == before
-          and key_in_user_reg() and all(os.path.exists(l) for l in links()),
-          f"a copy that could not be made is not started ({owner})")
+    check(owner is not None and "drovenhelm_uninstall.exe /uninstall" in owner and rc == 1 and listing(folder) == before
+          and key_in_user_reg() and all(os.path.exists(l) for l in shortcut_files(SPARE)),
+          f"a copy that could not be made within 5 s is not started, exit code {rc} ({owner})")
     os.remove(copy)
 
     # No: nothing changes.
@@ -351,7 +346,7 @@ def prompt_runs():
     rc = finish(p)
     end_session()  # a stage 2 started by mistake would have ended too
     check(rc == 0, f"No: stage 1 exits with 0 ({rc})")
-    check(listing(folder) == before and reg_query_spare() is not None and all(os.path.exists(l) for l in links())
+    check(listing(folder) == before and reg_query_spare() is not None and all(os.path.exists(l) for l in shortcut_files(SPARE))
           and not os.path.exists(copy), "No: nothing has changed, and no copy was made")
 
     # Yes (the default button): stage 2 has removed everything by the time it reports.
@@ -363,7 +358,7 @@ def prompt_runs():
     box, owner = find_box()
     check(box is not None and owner is not None and "drovenhelm_uninstall.exe /uninstall2 C:\\dvun\\ask" in owner,
           f"the final message is stage 2's: {owner}")
-    check(not os.path.exists(folder) and reg_query_spare() is None and not any(os.path.exists(l) for l in links()),
+    check(not os.path.exists(folder) and reg_query_spare() is None and not any(os.path.exists(l) for l in shortcut_files(SPARE)),
           "the final message comes after the removal")
     # The session runs on, so the registry can still be asked without starting Wine's restart.
     rc, _, _ = wine("reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")
@@ -372,6 +367,82 @@ def prompt_runs():
     end_session()
     check(pending_renames() == [("\\??\\" + temp_copy()[1], "")], "the copy is marked for deletion after the message")
     new_session_deletes_copy("prompts")
+    what_remains()
+    two_uninstalls()
+
+
+def uninstall_with_yes(name):
+    """Stage 1 of an installation answered Yes; stage 2's final box and its text."""
+    p = start_stage1(f"C:\\dvun\\{name}\\uninstall.exe")
+    box, _ = find_box(f"{name}\\uninstall.exe /uninstall")
+    answer(box, "Return")
+    rc = finish(p)
+    box, _ = find_box(f"/uninstall2 C:\\dvun\\{name}")
+    return rc, box, box_texts()
+
+
+def what_remains():
+    """The final box says whether something of ours is left; the user's own files are not ours."""
+    folder = install("held")
+    tool = os.path.join(folder, "game", "hd", "tool.exe")  # a program of the game's, running
+    shutil.copy(setup_exe, tool)
+    running = subprocess.Popen([WINE_RUN, "C:\\dvun\\held\\game\\hd\\tool.exe"], env=env, cwd=work,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", "Vessik Setup"],
+                   capture_output=True)
+    rc, box, texts = uninstall_with_yes("held")
+    check(rc == 0 and "Drovenhelm could not be removed completely. Some of its files remain in C:\\dvun\\held."
+          in texts, f"a file held open: the final box says what remains ({texts})")
+    check(os.path.exists(tool) and not os.path.exists(os.path.join(folder, "uninstall.exe"))
+          and reg_query_spare() is None and not any(os.path.exists(l) for l in shortcut_files(SPARE)),
+          "a file held open: it stays, the rest, the registry entry and the shortcuts go")
+    answer(box, "Return")
+    wine("taskkill", "/f", "/im", "tool.exe")
+    finish(running)
+    end_session()
+
+    folder = install("own")
+    write(os.path.join(folder, "notes.txt"), b"mine")
+    rc, box, texts = uninstall_with_yes("own")
+    check(rc == 0 and "Drovenhelm has been removed." in texts and listing(folder) == {"notes.txt": hashlib.sha1(
+          b"mine").hexdigest()}, f"the user's own file: removed, and the file stays ({texts})")
+    answer(box, "Return")
+    end_session()
+
+
+def two_uninstalls():
+    """A second uninstall while the first one's final box is open waits up to 5 s for it to end."""
+    for first, second, close_first in (("ra", "rb", True), ("rc", "rd", False)):
+        install(first)
+        folder = install(second)
+        before = listing(folder)
+        rc, first_box, _ = uninstall_with_yes(first)
+        p = start_stage1(f"C:\\dvun\\{second}\\uninstall.exe")
+        box, _ = find_box(f"{second}\\uninstall.exe /uninstall")
+        answer(box, "Return")
+        if close_first:
+            answer(first_box, "Return")
+            box, _ = find_box(f"/uninstall2 C:\\dvun\\{second}")
+            texts = box_texts()
+            answer(box, "Return")
+            rc = finish(p)
+            check(rc == 0 and "Drovenhelm has been removed." in texts and not os.path.exists(folder),
+                  f"the first ended within 5 s: {second} is removed (exit code {rc}, {texts})")
+        else:
+            warning = "The uninstaller could not start. Close other uninstall windows and try again."
+            for _ in range(60):  # the question closes, and the warning follows after 5 s of tries
+                texts = box_texts()
+                if warning in texts:
+                    break
+                time.sleep(0.5)
+            box, _ = find_box(f"{second}\\uninstall.exe /uninstall")
+            answer(box, "Return")
+            rc = finish(p)
+            check(rc == 1 and warning in texts
+                  and listing(folder) == before, f"the first still open: a warning, exit code {rc}, {second} intact "
+                  f"({texts}){differences(before, listing(folder))}")
+            answer(first_box, "Return")
+        end_session()
 
 
 wine("cmd", "/c", "exit", cwd=os.path.dirname(SPARE))  # makes the prefix on first use

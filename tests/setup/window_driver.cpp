@@ -12,6 +12,9 @@
 //   answer ID                 posts BM_CLICK to the button ID of that box
 //   box-gone MS               until no such box is shown
 //   closebox                  screen position of the window's close box, "x y"
+//   focus                     the index of the child that has the keyboard focus, -1 for none
+//   widths I                  JSON: the width in pixels of each line of child I's text (each item of a
+//                             list box), measured with the font the child draws with (by window_hook)
 //   kill                      ends the setup's process (cleanup after a failed check)
 //   attach                    loads window_hook.dll into the setup (see there)
 //   hold | release            holds the worker's log lines and end message, or lets them run
@@ -120,7 +123,8 @@ static int dump(HWND w) {
             printf(", \"pos\": %lld, \"low\": %lld, \"high\": %lld", (long long)send(c, PBM_GETPOS, 0, 0),
                    (long long)send(c, PBM_GETRANGE, TRUE, 0), (long long)send(c, PBM_GETRANGE, FALSE, 0));
         if (_stricmp(cls.c_str(), "ListBox") == 0) {
-            printf(", \"cursel\": %lld, \"items\": [", (long long)send(c, LB_GETCURSEL, 0, 0));
+            printf(", \"cursel\": %lld, \"hextent\": %lld, \"items\": [", (long long)send(c, LB_GETCURSEL, 0, 0),
+                   (long long)send(c, LB_GETHORIZONTALEXTENT, 0, 0));
             std::vector<std::string> items = list_items(c);
             for (size_t k = 0; k < items.size(); k++) printf("%s%s", k ? ", " : "", json(items[k]).c_str());
             printf("]");
@@ -185,6 +189,23 @@ static int box(HWND w, int ms) {
     return 0;
 }
 
+static BOOL CALLBACK list_box(HWND w, LPARAM lp) {
+    if (!IsWindowVisible(w) || class_of(w) != "#32770") return TRUE;
+    HWND text = GetDlgItem(w, 0xFFFF);
+    int *n = (int *)lp;
+    printf("%s{\"title\": %s, \"text\": %s}", (*n)++ ? ", " : "", json(text_of(w)).c_str(),
+           json(text ? text_of(text) : "").c_str());
+    return TRUE;
+}
+
+static int boxes(void) {
+    int n = 0;
+    printf("[");
+    EnumWindows(list_box, (LPARAM)&n);
+    printf("]\n");
+    return 0;
+}
+
 static int closebox(HWND w) {
     RECT r;
     GetWindowRect(w, &r);
@@ -198,16 +219,36 @@ static int closebox(HWND w) {
     return 1;
 }
 
-static int attach(HWND w) {
-    char dll[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, dll, sizeof dll);
-    char *cut = n && n < sizeof dll ? strrchr(dll, '\\') : NULL;
-    if (!cut) return 2;
+static int focus(HWND w) {
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(w, NULL), &gti)) return 1;
+    std::vector<HWND> kids = children(w);
+    for (size_t i = 0; i < kids.size(); i++)
+        if (kids[i] == gti.hwndFocus) {
+            printf("%d\n", (int)i);
+            return 0;
+        }
+    printf("-1\n");
+    return 0;
+}
+
+// window_hook.dll, next to the driver.
+static std::string hook_dll(void) {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, path, sizeof path);
+    char *cut = n && n < sizeof path ? strrchr(path, '\\') : NULL;
+    if (!cut) return "window_hook.dll";
     strcpy(cut + 1, "window_hook.dll");
-    HMODULE mod = LoadLibraryA(dll);
+    return path;
+}
+
+static int attach(HWND w) {
+    std::string dll = hook_dll();
+    HMODULE mod = LoadLibraryA(dll.c_str());
     HOOKPROC proc = mod ? (HOOKPROC)(void *)GetProcAddress(mod, "window_hook_proc") : NULL;
     if (!proc) {
-        printf("cannot load %s\n", dll);
+        printf("cannot load %s\n", dll.c_str());
         return 1;
     }
     HANDLE ready = CreateEventA(NULL, TRUE, FALSE, "drovenhelm_test_attached");
@@ -221,6 +262,34 @@ static int attach(HWND w) {
     UnhookWindowsHookEx(hook);
     printf(r == WAIT_OBJECT_0 ? "attached\n" : "not attached\n");
     return r == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// Fonts do not cross processes: window_hook measures inside the setup, on the window's thread.
+static int widths(HWND w, HWND c) {
+    enum { WIDTHS_TEXT = 4096 };
+    HMODULE mod = LoadLibraryA(hook_dll().c_str());
+    HOOKPROC proc = mod ? (HOOKPROC)(void *)GetProcAddress(mod, "window_hook_proc") : NULL;
+    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, WIDTHS_TEXT, "drovenhelm_test_widths");
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, "drovenhelm_test_measured");
+    HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, mod, GetWindowThreadProcessId(w, NULL)) : NULL;
+    if (!map || !done || !hook) {
+        printf("cannot measure\n");
+        return 1;
+    }
+    PostMessageA(w, RegisterWindowMessageA("drovenhelm_test_widths"), 0, (LPARAM)c);
+    DWORD r = WaitForSingleObject(done, 10000);
+    UnhookWindowsHookEx(hook);
+    const char *view = (const char *)MapViewOfFile(map, FILE_MAP_READ, 0, 0, WIDTHS_TEXT);
+    if (r != WAIT_OBJECT_0 || !view) {
+        printf("not measured\n");
+        return 1;
+    }
+    std::string text(view, strnlen(view, WIDTHS_TEXT));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    for (char &ch : text)
+        if (ch == ' ') ch = ',';
+    printf("[%s]\n", text.c_str());
+    return 0;
 }
 
 static int set_free(int run) {
@@ -309,6 +378,7 @@ int main(int argc, char **argv) {
         return wait_for(atoi(argv[2]), [] { return main_window() != NULL; }) ? 0 : 1;
     if (strcmp(cmd, "wait-gone") == 0 && argc == 3)
         return wait_for(atoi(argv[2]), [] { return FindWindowA("DrovenhelmSetup", NULL) == NULL; }) ? 0 : 1;
+    if (strcmp(cmd, "boxes") == 0) return boxes();
     HWND w = main_window();
     if (!w) {
         printf("no setup window\n");
@@ -340,6 +410,11 @@ int main(int argc, char **argv) {
         return button && PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 1;
     }
     if (strcmp(cmd, "closebox") == 0) return closebox(w);
+    if (strcmp(cmd, "focus") == 0) return focus(w);
+    if (strcmp(cmd, "widths") == 0 && argc == 3) {
+        HWND c = child(w, argv[2]);
+        return c ? widths(w, c) : 1;
+    }
     if (strcmp(cmd, "kill") == 0) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);

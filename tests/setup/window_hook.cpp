@@ -6,6 +6,7 @@
 // - WriteFile: calls from threads other than the window's are counted, to show how many blocks the
 //   install wrote next to how many progress messages it posted;
 // - CreateThread: the first DROVENHELM_TEST_FAIL_THREADS calls fail with ERROR_NOT_ENOUGH_MEMORY.
+// It also measures text for window_driver's "widths": a control's font belongs to this process.
 // The setup itself carries nothing for tests.
 #include <windows.h>
 #include <stdio.h>
@@ -114,8 +115,53 @@ static void attach(void) {
     if (ready) CloseHandle(ready);
 }
 
+// The width of each line of the child's text (each item of a list box) with the font it draws with,
+// as text "w1 w2 ..." in the named mapping, then the named event.
+static void measure(HWND c) {
+    char cls[32] = "", text[4096] = "", out[4096] = "";
+    GetClassNameA(c, cls, sizeof cls);
+    int list = _stricmp(cls, "ListBox") == 0;
+    int n = list ? (int)SendMessageA(c, LB_GETCOUNT, 0, 0) : 1;
+    HDC dc = GetDC(c);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageA(c, WM_GETFONT, 0, 0));
+    size_t used = 0;
+    for (int i = 0; i < n; i++) {
+        if (list) {
+            if (SendMessageA(c, LB_GETTEXTLEN, i, 0) >= (LRESULT)sizeof text) continue;
+            SendMessageA(c, LB_GETTEXT, i, (LPARAM)text);
+        } else {
+            GetWindowTextA(c, text, sizeof text);
+        }
+        for (char *line = text; line;) {
+            char *nl = strchr(line, '\n');
+            SIZE size = {};
+            GetTextExtentPoint32A(dc, line, nl ? (int)(nl - line) : (int)strlen(line), &size);
+            used += snprintf(out + used, sizeof out - used, "%ld ", size.cx);
+            if (used >= sizeof out) used = sizeof out - 1;
+            line = nl ? nl + 1 : NULL;
+        }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(c, dc);
+    HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "drovenhelm_test_widths");
+    char *view = map ? (char *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, sizeof out) : NULL;
+    if (view) {
+        memcpy(view, out, sizeof out);
+        UnmapViewOfFile(view);
+    }
+    if (map) CloseHandle(map);
+    HANDLE done = OpenEventA(EVENT_MODIFY_STATE, FALSE, "drovenhelm_test_measured");
+    if (done) {
+        SetEvent(done);
+        CloseHandle(done);
+    }
+}
+
 extern "C" __declspec(dllexport) LRESULT CALLBACK window_hook_proc(int code, WPARAM wp, LPARAM lp) {
     static LONG started;
     if (InterlockedExchange(&started, 1) == 0) attach();
+    const MSG *m = (const MSG *)lp;
+    if (code == HC_ACTION && wp == PM_REMOVE && m->message == RegisterWindowMessageA("drovenhelm_test_widths"))
+        measure((HWND)m->lParam);
     return CallNextHookEx(NULL, code, wp, lp);
 }

@@ -1,6 +1,7 @@
 """The setup window under Xvfb, driven from outside by window_driver: its controls, the flows of an
 install (empty field, failure, success, Play), stopping an install, the progress messages of one
-install, and a worker that cannot be started. Screenshots of each state go to TEST_BIN/window/shots."""
+install, a worker that cannot be started, the keyboard alone (xdotool), and the layout at 150% scaling
+with a line wider than the list. Screenshots of each state go to TEST_BIN/window/shots."""
 import glob
 import json
 import os
@@ -14,7 +15,7 @@ if not os.environ.get("DISPLAY"):
     sys.exit(77)
 
 sys.path.insert(0, os.environ["TOOLS"])
-from wine_tools import BIN, WINE_RUN, winpath  # noqa: E402
+from wine_tools import BIN, WINE_RUN, Checks, winpath  # noqa: E402
 
 TEST_BIN = os.environ["TEST_BIN"]
 PREFIX = os.environ["WINEPREFIX"]
@@ -31,18 +32,41 @@ INTRO = ("Install Drovenhelm as a native Windows game.\nYou need your Drovenhelm
          "image, or a copied folder).")
 BOX_TITLE = "Drovenhelm setup"
 CHILD = 0x50000000  # WS_CHILD | WS_VISIBLE
+TABSTOP, HSCROLL, VSCROLL = 0x10000, 0x100000, 0x200000
 # Child indices in creation order.
-E_CD, IMAGE, FOLDER, E_DIR, BROWSE, STATUS, LIST, INSTALL, CLOSE, PROG = 2, 3, 4, 6, 7, 11, 12, 13, 14, 10
+E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, STATUS, LIST, INSTALL, CLOSE, PROG = \
+    2, 3, 4, 6, 7, 8, 9, 11, 12, 13, 14, 10
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
-failures = []
+
+def table(cd, folder):
+    """The controls as built at 96 DPI: class, text, extra style, x, y, width, height, id."""
+    return [
+        ("STATIC", INTRO, 0, 16, 14, 600, 36, 0),
+        ("STATIC", "CD:", 0, 16, 66, 90, 20, 0),
+        ("EDIT", cd, 0x80 | TABSTOP, 110, 62, 360, 24, 0),
+        ("BUTTON", "Image...", TABSTOP, 478, 62, 66, 24, 101),
+        ("BUTTON", "Folder...", TABSTOP, 548, 62, 66, 24, 102),
+        ("STATIC", "Install to:", 0, 16, 98, 90, 20, 0),
+        ("EDIT", folder, 0x80 | TABSTOP, 110, 94, 360, 24, 0),
+        ("BUTTON", "Browse...", TABSTOP, 478, 94, 136, 24, 103),
+        ("BUTTON", "Start menu shortcut", 3 | TABSTOP, 16, 134, 200, 22, 0),
+        ("BUTTON", "Desktop shortcut", 3 | TABSTOP, 230, 134, 200, 22, 0),
+        ("MSCTLS_PROGRESS32", "", 0, 16, 168, 598, 18, 0),
+        ("STATIC", READY, 0, 16, 192, 598, 20, 0),
+        ("LISTBOX", "", 0x00B00100, 16, 216, 598, 110, 0),
+        ("BUTTON", "Install", 1 | TABSTOP, 418, 336, 96, 30, 104),
+        ("BUTTON", "Cancel", TABSTOP, 518, 336, 96, 30, 105),
+    ]
 
 
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
-    return ok
+def scaled(v, dpi):
+    """MulDiv(v, dpi, 96) for the table's non-negative values: rounded half up."""
+    return (v * dpi + 48) // 96
+
+
+check = Checks()
 
 
 class Stop(Exception):
@@ -182,27 +206,11 @@ def main_flow():
     # The system adds WS_VISIBLE and WS_CLIPSIBLINGS to the style, and WS_EX_WINDOWEDGE for the caption.
     check(d["style"] & ~0x14000000 == 0x00CA0000 and d["exstyle"] & ~0x100 == 0,
           f"window style {d['style']:#x}, extended {d['exstyle']:#x}")
-    table = [  # class, text, extra style, x, y, width, height, id
-        ("STATIC", INTRO, 0, 16, 14, 600, 36, 0),
-        ("STATIC", "CD:", 0, 16, 66, 90, 20, 0),
-        ("EDIT", SMALL_CD, 0x80, 110, 62, 360, 24, 0),
-        ("BUTTON", "Image...", 0, 478, 62, 66, 24, 101),
-        ("BUTTON", "Folder...", 0, 548, 62, 66, 24, 102),
-        ("STATIC", "Install to:", 0, 16, 98, 90, 20, 0),
-        ("EDIT", dir_a, 0x80, 110, 94, 360, 24, 0),
-        ("BUTTON", "Browse...", 0, 478, 94, 136, 24, 103),
-        ("BUTTON", "Start menu shortcut", 3, 16, 134, 200, 22, 0),
-        ("BUTTON", "Desktop shortcut", 3, 230, 134, 200, 22, 0),
-        ("MSCTLS_PROGRESS32", "", 0, 16, 168, 598, 18, 0),
-        ("STATIC", READY, 0, 16, 192, 598, 20, 0),
-        ("LISTBOX", "", 0x00A00100, 16, 216, 598, 110, 0),
-        ("BUTTON", "Install", 1, 418, 336, 96, 30, 104),
-        ("BUTTON", "Cancel", 0, 518, 336, 96, 30, 105),
-    ]
-    check(len(d["controls"]) == len(table), f"{len(d['controls'])} controls")
-    for want, c in zip(table, d["controls"]):
-        # The list box drops WS_VSCROLL while its lines fit; checked again once they overflow.
-        shown = c["style"] | (0x00200000 if want[0] == "LISTBOX" else 0)
+    want_table = table(SMALL_CD, dir_a)
+    check(len(d["controls"]) == len(want_table), f"{len(d['controls'])} controls")
+    for want, c in zip(want_table, d["controls"]):
+        # The list box drops its scroll bars while its lines fit; checked again once they overflow.
+        shown = c["style"] | (VSCROLL | HSCROLL if want[0] == "LISTBOX" else 0)
         got = (c["class"].upper(), c["text"], shown & ~CHILD, c["x"], c["y"], c["w"], c["h"], c["id"])
         check(got == want and c["style"] & CHILD == CHILD and c["exstyle"] == (0x200 if want[0] == "EDIT" else 0),
               f"control {want[1][:24]!r}: {got} style {c['style']:#x} ex {c['exstyle']:#x}")
@@ -301,7 +309,7 @@ def main_flow():
     check(c[STATUS]["text"] == INSTALLED and c[INSTALL]["text"] == "Play" and c[INSTALL]["enabled"]
           and c[CLOSE]["text"] == "Close" and c[PROG]["pos"] == 1000,
           f"Installed: {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, bar {c[PROG]['pos']}")
-    check(c[LIST]["style"] == 0x50A00100 and len(c[LIST]["items"]) > 7,
+    check(c[LIST]["style"] & ~HSCROLL == 0x50A00100 and len(c[LIST]["items"]) > 7,
           f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
     log = s.log()
     check(log[:2] == ["setup started", f"defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'"]
@@ -407,8 +415,126 @@ def thread_fails():
     return s
 
 
-for f in (main_flow, stop_yes, finished_while_asking, cancel_before_install, thread_fails):
+def keys(*names):
+    """Real key presses, to whichever window has the focus."""
+    subprocess.run(["xdotool", "key", "--delay", "150", *names], check=True)
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "60", text], check=True)
+
+
+def focus_setup():
+    """Gives the setup window the keyboard focus, the way clicking its caption would."""
+    ids = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Drovenhelm - Vessik Setup$"],
+                         capture_output=True, text=True, timeout=30).stdout.split()
+    if not ids:
+        raise Stop("the setup window is not on the X display")
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[0]], check=True, timeout=30)
+
+
+def focused():
+    return int(drv("focus"))
+
+
+@flow
+def keyboard():
+    """Tab, typing, Space, Enter and Esc alone: fields, boxes, Install, the question, Play"""
+    for link in LINKS:
+        if os.path.exists(link):
+            os.remove(link)
+    s = Setup("keys")
+    focus_setup()
+    order = []
+    for _ in range(10):
+        keys("Tab")
+        order.append(focused())
+    stops = [E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, INSTALL, CLOSE]
+    check(order == stops + [E_CD], f"Tab visits {order}")
+    keys("shift+Tab")
+    check(focused() == CLOSE, "Shift+Tab goes back")
+    # Tab into a field selects its text, so typing replaces it; the next Tab moves on and keeps it.
+    keys("Tab")
+    type_text("cd\\drovenhelm.iso")
+    keys("Tab")
+    check(focused() == IMAGE, "Tab leaves the CD field for Image...")
+    keys("Tab", "Tab")
+    type_text("keys\\inst")
+    keys("Tab", "Tab", "Tab", "space")
+    c = dump()["controls"]
+    check((c[E_CD]["text"], c[E_DIR]["text"]) == ("cd\\drovenhelm.iso", "keys\\inst"),
+          f"typed fields read {c[E_CD]['text']!r}, {c[E_DIR]['text']!r}")
+    check(focused() == DESK and (c[START]["check"], c[DESK]["check"]) == (1, 0), "Space unticks the desktop box")
+    drv("hold")
+    keys("Return")
+    drv("wait-text", STATUS, "Installing...", 10000)
+    keys("Return")  # the disabled Install must not start a second install
+    keys("Escape")
+    box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
+    keys("n")
+    drv("box-gone", 5000)
+    check(dump()["controls"][STATUS]["text"] == "Installing..." and s.p.poll() is None, "Esc, then No: the install goes on")
+    drv("release")
+    drv("wait-text", STATUS, INSTALLED, 60000)
+    inst = os.path.join(WORK, "keys", "inst")
+    check(os.path.isfile(os.path.join(inst, "drovenhelm.exe")), "Enter installed into the typed folder")
+    check([os.path.exists(p) for p in LINKS] == [False, True] * len(USERS),
+          f"only the Start-menu shortcut, as the boxes said: {[os.path.exists(p) for p in LINKS]}")
+    time.sleep(2)  # a second install, if Enter had started one, ends too
+    ends = [r for r in s.records() if r.startswith("done ")]
+    check(len(ends) == 1 and ends[0].startswith("done 1"), f"one install ran: {ends}")
+    focus_setup()
+    keys("Return")
+    code = s.exit_code()
+    for _ in range(100):
+        if os.path.exists(s.report) and os.path.getsize(s.report):
+            break
+        time.sleep(0.1)
+    check(code == 0 and os.path.exists(s.report), f"Enter on Play ran the game and ended the setup: exit code {code}")
+    return s
+
+
+def set_dpi(dpi):
+    subprocess.run([WINE_RUN, "reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                   stdin=subprocess.DEVNULL, capture_output=True, check=True)
+
+
+@flow
+def scaled_150():
+    """at 144 DPI every size is the table's times 1.5 and every text fits; a 248-character folder in
+    the list scrolls sideways to its end"""
+    long_dir = winpath(os.path.join(WORK, "long"))
+    long_dir += "\\" + "d" * (248 - len(long_dir) - 1)
+    set_dpi(144)
+    try:
+        s = Setup("dpi144", "/cd", winpath(os.path.join(os.environ["TESTDATA"], "volume.iso")), "/dir", long_dir)
+        d = dump()
+        check(d["client"] == [945, 630], f"client area {d['client']} at 144 DPI")
+        for want, c in zip(table(None, None), d["controls"]):
+            rect = [scaled(v, 144) for v in want[3:7]]
+            check([c["x"], c["y"], c["w"], c["h"]] == rect, f"{want[0]} {want[1] and want[1][:20]!r}: "
+                  f"{[c['x'], c['y'], c['w'], c['h']]}, scaled table {rect}")
+        for i, c in enumerate(d["controls"]):
+            if c["class"].upper() == "STATIC":
+                lines = json.loads(drv("widths", i))
+                check(lines and max(lines) <= c["w"], f"static {c['text'][:20]!r}: lines {lines} fit in {c['w']}")
+        drv("click", INSTALL)
+        drv("wait-text", CLOSE, "Close", 30000)
+        d = dump()
+        lst = d["controls"][LIST]
+        widths = json.loads(drv("widths", LIST))
+        check(len(long_dir) == 248 and f"Install to {long_dir}" in lst["items"],
+              f"the failed install lists its 248-character folder: {lst['items']}")
+        check(lst["style"] & HSCROLL and widths and lst["hextent"] >= max(widths) > lst["w"],
+              f"the list scrolls sideways: extent {lst['hextent']}, lines {widths}, width {lst['w']}")
+        shoot("dpi144", d["rect"])
+        return s
+    finally:
+        set_dpi(96)
+
+
+for f in (main_flow, stop_yes, finished_while_asking, cancel_before_install, thread_fails, keyboard, scaled_150):
     f()
 
-print(f"{len(failures)} failed; screenshots in {SHOTS}")
-sys.exit(1 if failures else 0)
+print(f"screenshots in {SHOTS}")
+check.finish()

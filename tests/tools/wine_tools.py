@@ -25,11 +25,12 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_exe(exe, *args, timeout=120):
-    """Runs one of our programs (a name in BIN, or a full path) under Wine; returns (exit code, stdout,
-    stderr) with CRs removed."""
-    p = subprocess.run([WINE_RUN, os.path.join(BIN, exe), *args], stdin=subprocess.DEVNULL,
-                       capture_output=True, timeout=timeout)
+def run_exe(exe, *args, timeout=120, env=None, cwd=None):
+    """Runs a program under Wine: one of ours by its name in BIN, or any path or command Wine knows
+    (a Linux path, "C:\\...", "reg"); returns (exit code, stdout, stderr) with CRs removed."""
+    ours = os.path.join(BIN, exe)
+    p = subprocess.run([WINE_RUN, ours if os.path.isfile(ours) else exe, *args], stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=timeout, env=env, cwd=cwd)
     return p.returncode, p.stdout.decode("latin-1").replace("\r", ""), p.stderr.decode("latin-1").replace("\r", "")
 
 
@@ -186,9 +187,9 @@ DRIVE_C = os.path.join(PREFIX, "drive_c")
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Drovenhelm_Vessik"
 
 
-def user_dir():
+def user_dir(prefix=PREFIX):
     """The prefix's folder of the current user (root on our machines, but not assumed)."""
-    users = os.path.join(DRIVE_C, "users")
+    users = os.path.join(prefix, "drive_c", "users")
     for name in sorted(os.listdir(users)):
         if name not in ("Public",) and os.path.isdir(os.path.join(users, name, "Temp")):
             return os.path.join(users, name)
@@ -203,8 +204,9 @@ def setup_log():
         return f.read().decode("latin-1").replace("\r", "").splitlines()
 
 
-def shortcut_files():
-    u = user_dir()
+def shortcut_files(prefix=PREFIX):
+    """The Start-menu and the desktop shortcut of the prefix's user."""
+    u = user_dir(prefix)
     return (os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"),
             os.path.join(u, "Desktop", "Drovenhelm.lnk"))
 
