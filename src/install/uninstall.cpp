@@ -107,10 +107,17 @@ int uninstall_stage2(const char *folder) {
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
     Sleep(STAGE2_PAUSE_MS);
-    do_uninstall(full);
-    if (!quiet) {
+    int code = 0;
+    if (!do_uninstall(full)) {
+        code = 1;
+        if (!quiet) {
+            char text[LONG_TEXT];
+            fmt_cut(text, sizeof text, "No Drovenhelm installation was found in %s.", full);
+            MessageBoxA(NULL, text, box_title, MB_OK | MB_ICONWARNING);
+        }
+    } else if (!quiet) {
         char text[LONG_TEXT];
-        if (full[0] && installation_remains(full))
+        if (installation_remains(full))
             fmt_cut(text, sizeof text, "Drovenhelm could not be removed completely. Some of its files remain in %s.",
                     full);
         else
@@ -120,7 +127,7 @@ int uninstall_stage2(const char *folder) {
     char self[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n > 0 && n < sizeof self) MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return 0;
+    return code;
 }
 
 // Stage 1 treats the folder it runs from as the install folder, which may be anyone's Downloads
@@ -142,14 +149,16 @@ static void delete_while_locked(const char *path) {
 }
 
 int do_uninstall(const char *folder) {
+    // An uninstaller copied into any other folder, or started there, must not take the shortcuts and
+    // the registry entry of the real installation elsewhere with it.
+    char full[PATH_TEXT];
+    if (!full_path(folder, full) || !holds_installation(full)) return 0;
     char startmenu[PATH_TEXT], desktop[PATH_TEXT];
     shortcut_paths(startmenu, desktop);
     if (startmenu[0]) DeleteFileA(startmenu);
     if (desktop[0]) DeleteFileA(desktop);
     RegDeleteKeyA(HKEY_CURRENT_USER, UNINSTALL_KEY);
 
-    char full[PATH_TEXT];
-    if (!full_path(folder, full) || !holds_installation(full)) return 1;
     char path[PATH_TEXT];
     if (join_path(path, sizeof path, full, "game")) delete_tree(path);
     for (const char *f : files) {

@@ -7,11 +7,12 @@
 // copy could not be placed within 5 seconds (said in a box unless quiet; nothing is removed then).
 int uninstall_stage1(void);
 // "/uninstall2" and a folder: removes the installation there, reports (unless quiet) whether anything
-// of it remains, and has its own file deleted at the next restart. Always 0, the exit code.
+// of it remains, and has its own file deleted at the next restart. The exit code: 0, or 1 when the
+// folder holds no installation of ours (said in a box unless quiet; nothing is removed then).
 int uninstall_stage2(const char *folder);
-// Removes the shortcuts, the registry entry and, when the folder (made absolute) holds our
-// installation, the game folder, the install folder's own files and the folder itself when it is
-// left empty. An empty folder text removes nothing on disk. Always 1.
+// When the folder (made absolute) holds our installation: removes the shortcuts, the registry entry,
+// the game folder, the install folder's own files and the folder itself when it is left empty, and
+// returns 1. Otherwise (an empty folder text included) removes nothing at all and returns 0.
 int do_uninstall(const char *folder);
 // Removes a folder with everything in it; links are removed as links and never entered. Nonzero
 // when the folder itself is gone.

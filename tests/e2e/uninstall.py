@@ -200,8 +200,8 @@ def quiet_runs():
           f"C: the folder that the game link points to is untouched{differences(before, after)}")
     check(listing(folder) == {"game": "link -> " + data}, f"C: the named files are gone: {listing(folder)}")
 
-    # D: the setup started with "/uninstall" from a Downloads folder: not an installation, nothing
-    # there goes; the shortcuts and the registry entry do.
+    # D: the setup started with "/uninstall" from a Downloads folder: not an installation, so nothing
+    # goes, neither there nor the shortcuts and the registry entry of the installation elsewhere.
     downloads = os.path.join(work, "Downloads")
     os.makedirs(downloads)
     shutil.copy(setup_exe, os.path.join(downloads, "drovenhelm_setup.exe"))
@@ -214,7 +214,8 @@ def quiet_runs():
     end_session()
     after = listing(downloads)
     check(rc == 0 and after == before, f"D: nothing in the Downloads folder goes{differences(before, after)}")
-    registration_gone("D")
+    check(key_in_user_reg() and all(os.path.exists(l) for l in shortcut_files(SPARE)),
+          "D: the registry entry and both shortcuts stay")
 
     # E: an empty folder for stage 2 removes nothing on disk, neither the current folder's nor the
     # current drive's root's installation.
@@ -227,8 +228,8 @@ def quiet_runs():
     root_before = {f: os.path.exists(os.path.join(C, f)) for f in root_layout + ["uninstall.exe"]}
     cwd_before = listing(cwd)
     rc = stage2("", cwd)
-    check(rc == 0 and all(os.path.exists(os.path.join(C, f)) for f in root_before) and listing(cwd) == cwd_before,
-          "E: stage 2 with an empty folder leaves the drive root's and the current folder's files")
+    check(rc == 1 and all(os.path.exists(os.path.join(C, f)) for f in root_before) and listing(cwd) == cwd_before,
+          f"E: stage 2 with an empty folder removes nothing and exits with 1 ({rc})")
 
     # F: an installation in a drive root: stage 1 hands on "C:\", not "C:" (drive C's current folder).
     rc, _, trace = wine("C:\\uninstall.exe", "/uninstall", "/quiet", cwd=cwd, debug="+process")
@@ -367,6 +368,7 @@ def prompt_runs():
     end_session()
     check(pending_renames() == [("\\??\\" + temp_copy()[1], "")], "the copy is marked for deletion after the message")
     new_session_deletes_copy("prompts")
+    foreign_folder()
     what_remains()
     two_uninstalls()
 
@@ -379,6 +381,26 @@ def uninstall_with_yes(name):
     rc = finish(p)
     box, _ = find_box(f"/uninstall2 C:\\dvun\\{name}")
     return rc, box, box_texts()
+
+
+def foreign_folder():
+    """The uninstaller copied into a folder that holds no installation and run there: it says so,
+    and the installation elsewhere, its registry entry and its shortcuts all stay."""
+    folder = install("real")
+    real_before = listing(folder)
+    foreign = os.path.join(work, "foreign")
+    os.makedirs(foreign)
+    shutil.copy(os.path.join(folder, "uninstall.exe"), os.path.join(foreign, "uninstall.exe"))
+    write(os.path.join(foreign, "game", "notes.txt"), b"not ours")
+    foreign_before = listing(foreign)
+    rc, box, texts = uninstall_with_yes("foreign")
+    check("No Drovenhelm installation was found in C:\\dvun\\foreign." in texts,
+          f"a foreign folder: the final box says no installation was found ({texts})")
+    answer(box, "Return")
+    end_session()
+    check(rc == 0 and listing(foreign) == foreign_before and listing(folder) == real_before and key_in_user_reg()
+          and all(os.path.exists(l) for l in shortcut_files(SPARE)),
+          "a foreign folder: nothing there goes, and the real installation, its entry and its links stay")
 
 
 def what_remains():

@@ -84,6 +84,16 @@ static void make_registration(void) {
     ASSERT_TRUE(exists(startmenu) && exists(desktop));
 }
 
+static void expect_registration_kept(void) {
+    HKEY k;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k), ERROR_SUCCESS);
+    RegCloseKey(k);
+    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+    shortcut_paths(startmenu, desktop);
+    EXPECT_TRUE(exists(startmenu));
+    EXPECT_TRUE(exists(desktop));
+}
+
 static void expect_registration_gone(void) {
     HKEY k;
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k), ERROR_SUCCESS);
@@ -94,24 +104,25 @@ static void expect_registration_gone(void) {
 }
 
 // Which folders count as our installation, and what is left of them. The shortcuts and the registry
-// entry go in every case.
+// entry go with an installation, and stay when the folder holds none (they belong to one elsewhere).
 TEST(do_uninstall, removes_only_an_installation) {
     struct layout_case {
         const char *name;
         std::vector<const char *> files;  // made in the folder
         const char *given;                // how the folder is named: "abs", "rel", "slash"
+        int ours;                         // holds an installation: do_uninstall's result
         std::vector<const char *> left;   // what stays; the folder itself is gone when this is empty
     } cases[] = {
         {"installed", {"game\\hd\\CD.DAT", "game\\cd\\TITLE.FLI", "drovenhelm.exe", "uninstall.exe",
-                       "drovenhelm_pc.ini", "drovenhelm.log", "setup.log"}, "abs", {}},
-        {"only the hard-disk folder", {"game\\hd\\CD.DAT", "game\\save\\slot1.sav"}, "abs", {}},
-        {"only the executable", {"drovenhelm.exe", "game\\save\\slot1.sav"}, "abs", {}},
-        {"a file of the user's", {"drovenhelm.exe", "game\\hd\\CD.DAT", "notes.txt"}, "abs", {"notes.txt"}},
-        {"a Downloads folder", {"game\\readme.txt", "setup.log", "uninstall.exe", "drovenhelm.log"}, "abs",
+                       "drovenhelm_pc.ini", "drovenhelm.log", "setup.log"}, "abs", 1, {}},
+        {"only the hard-disk folder", {"game\\hd\\CD.DAT", "game\\save\\slot1.sav"}, "abs", 1, {}},
+        {"only the executable", {"drovenhelm.exe", "game\\save\\slot1.sav"}, "abs", 1, {}},
+        {"a file of the user's", {"drovenhelm.exe", "game\\hd\\CD.DAT", "notes.txt"}, "abs", 1, {"notes.txt"}},
+        {"a Downloads folder", {"game\\readme.txt", "setup.log", "uninstall.exe", "drovenhelm.log"}, "abs", 0,
          {"game\\readme.txt", "setup.log", "uninstall.exe", "drovenhelm.log"}},
-        {"CD.DAT in the wrong place", {"game\\CD.DAT", "setup.log"}, "abs", {"game\\CD.DAT", "setup.log"}},
-        {"named relative to the current folder", {"game\\hd\\CD.DAT", "setup.log"}, "rel", {}},
-        {"named with a trailing backslash", {"drovenhelm.exe", "game\\x"}, "slash", {}},
+        {"CD.DAT in the wrong place", {"game\\CD.DAT", "setup.log"}, "abs", 0, {"game\\CD.DAT", "setup.log"}},
+        {"named relative to the current folder", {"game\\hd\\CD.DAT", "setup.log"}, "rel", 1, {}},
+        {"named with a trailing backslash", {"drovenhelm.exe", "game\\x"}, "slash", 1, {}},
     };
     char was[MAX_PATH];
     GetCurrentDirectoryA(sizeof was, was);
@@ -127,9 +138,12 @@ TEST(do_uninstall, removes_only_an_installation) {
         } else if (std::string(c.given) == "slash") {
             given += "\\";
         }
-        EXPECT_EQ(do_uninstall(given.c_str()), 1);
+        EXPECT_EQ(do_uninstall(given.c_str()), c.ours);
         SetCurrentDirectoryA(was);
-        expect_registration_gone();
+        if (c.ours)
+            expect_registration_gone();
+        else
+            expect_registration_kept();
         for (const char *f : c.files) {
             bool stays = false;
             for (const char *l : c.left) stays = stays || std::string(l) == f;
@@ -139,7 +153,7 @@ TEST(do_uninstall, removes_only_an_installation) {
     }
 }
 
-TEST(do_uninstall, an_empty_folder_text_removes_nothing_on_disk) {
+TEST(do_uninstall, an_empty_folder_text_removes_nothing) {
     // An empty folder must not turn into "\game" on the current drive, or into the current folder.
     std::string here = temp_dir("uninst");
     make_file(here + "\\drovenhelm.exe");
@@ -148,9 +162,9 @@ TEST(do_uninstall, an_empty_folder_text_removes_nothing_on_disk) {
     GetCurrentDirectoryA(sizeof was, was);
     SetCurrentDirectoryA(here.c_str());
     make_registration();
-    EXPECT_EQ(do_uninstall(""), 1);
+    EXPECT_EQ(do_uninstall(""), 0);
     SetCurrentDirectoryA(was);
-    expect_registration_gone();
+    expect_registration_kept();
     EXPECT_TRUE(exists(here + "\\drovenhelm.exe"));
     EXPECT_TRUE(exists(here + "\\game\\hd\\CD.DAT"));
 }
