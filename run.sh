@@ -8,6 +8,8 @@
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
+#   ./run.sh dist    a release from a clean build: dist/ with the setup, its README, the licence
+#                    and SHA256SUMS
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -200,6 +202,27 @@ do_demo() {
   return $rc
 }
 
+# A release: a clean build of its own (build/dist, never the developer's build), the programs as
+# the tests run them (stripped, without time stamps or build paths), so that two builds of one
+# commit give the same bytes.
+do_dist() {
+  ensure_packages
+  local out=$top/dist dbuild=$build/dist
+  export SOURCE_DATE_EPOCH
+  SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 0)
+  rm -rf "$dbuild" "$out"
+  cmake -S "$top" -B "$dbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$dbuild" --target drovenhelm_setup
+  mkdir -p "$out"
+  cp "$dbuild/bin/drovenhelm_setup.exe" "$out/"
+  cp "$top/res/PLAYERS.txt" "$out/README.txt"
+  cp "$top/LICENSE" "$out/LICENSE.txt"
+  (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE.txt > SHA256SUMS)
+  echo "release in $out:"
+  (cd "$out" && ls -l && cat SHA256SUMS)
+}
+
 do_bench() {
   packages+=("${bench_packages[@]}")
   do_build
@@ -212,5 +235,6 @@ case "${1:-}" in
   fuzz) shift; do_fuzz "$@" ;;
   demo) do_demo ;;
   bench) shift; do_bench "$@" ;;
-  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench" >&2; exit 2 ;;
+  dist) do_dist ;;
+  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench|dist" >&2; exit 2 ;;
 esac

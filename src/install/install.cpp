@@ -7,6 +7,7 @@
 #include "cdsrc/cdsrc.h"
 #include "game_install.h"
 #include "icon/icon.h"
+#include "util/version.h"
 
 static int fail(const char *reason) {
     setup_log("ERROR: %s", reason);
@@ -61,6 +62,7 @@ static void register_install(const char *dir, uint64_t install_bytes) {
     set_sz(k, "DisplayIcon", fmt_cut(text, sizeof text, "%s\\drovenhelm.exe,0", dir));
     set_sz(k, "InstallLocation", dir);
     set_sz(k, "Publisher", "Vessik port (fan project)");
+    set_sz(k, "DisplayVersion", DROVENHELM_VERSION);
     set_dword(k, "EstimatedSize", (DWORD)((install_bytes + ESTIMATE_EXTRA) >> 10));
     set_dword(k, "NoModify", 1);
     set_dword(k, "NoRepair", 1);

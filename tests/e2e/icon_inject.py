@@ -86,8 +86,8 @@ for name, picture in pictures.items():
 
     # The resources: the icon in language 0, and the setup's own ones as they were.
     got = wrestool_list(game)
-    check(set(got) == ICON_RESOURCES, f"{name}: the game executable holds RT_ICON 1-7 and RT_GROUP_ICON 1 in "
-                                      f"language 0 and nothing else: {sorted(got)}")
+    check(set(got) == ICON_RESOURCES | {VERSION_RESOURCE}, f"{name}: the game executable holds RT_ICON 1-7 and "
+          f"RT_GROUP_ICON 1 in language 0 beside its version information, and nothing else: {sorted(got)}")
     got = wrestool_list(setup)
     check(set(got) == set(setup_resources) | ICON_RESOURCES, f"{name}: the setup keeps its resources beside the icon: "
                                                              f"{sorted(got)}")

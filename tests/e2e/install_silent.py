@@ -70,7 +70,8 @@ for form, (cd, audio_tracks) in forms.items():
     check(os.path.getsize(os.path.join(target, "drovenhelm.exe")) >= os.path.getsize(game_exe),
           f"{form}: drovenhelm.exe written")
     icon = wrestool_list(os.path.join(target, "drovenhelm.exe"))
-    check(set(icon) == ICON_RESOURCES, f"{form}: drovenhelm.exe carries the icon made from TITLE.FLI: {sorted(icon)}")
+    check(set(icon) == ICON_RESOURCES | {VERSION_RESOURCE},
+          f"{form}: drovenhelm.exe carries the icon made from TITLE.FLI beside its version: {sorted(icon)}")
     audio = os.path.join(target, "game", "cdaudio")
     if audio_tracks:
         names = sorted(os.listdir(audio)) if os.path.isdir(audio) else []
@@ -87,6 +88,7 @@ for form, (cd, audio_tracks) in forms.items():
         "DisplayIcon": ("REG_SZ", f"{win_target}\\drovenhelm.exe,0"),
         "InstallLocation": ("REG_SZ", win_target),
         "Publisher": ("REG_SZ", "Vessik port (fan project)"),
+        "DisplayVersion": ("REG_SZ", "1.0.0.0"),
         "EstimatedSize": ("REG_DWORD", "0x%x" % ((cd_bytes + (audio_bytes if audio_tracks else 0) + 20971520) >> 10)),
         "NoModify": ("REG_DWORD", "0x1"),
         "NoRepair": ("REG_DWORD", "0x1"),
@@ -105,6 +107,14 @@ for form, (cd, audio_tracks) in forms.items():
     check(ok, f"{form}: log lines in order: {body}")
 
 check(game_runs(os.path.join(base, list(forms)[-1], "drovenhelm.exe")), "the installed game runs with its icon")
+
+# The version information of what was installed, as Windows reads it: the uninstaller is the setup,
+# and the game keeps its own beside the icon the install wrote.
+last = os.path.join(base, list(forms)[-1])
+for exe, want in (("uninstall.exe", expected_version_fields("Drovenhelm - Vessik Setup", "drovenhelm_setup.exe")),
+                  ("drovenhelm.exe", expected_version_fields("Drovenhelm", "drovenhelm.exe"))):
+    got = version_fields(os.path.join(last, exe))
+    check(got == want, f"the installed {exe}'s version information\n{diff(want, got, 'want', 'got')}")
 
 # The shortcuts as another reader sees them.
 for link in shortcut_files():
@@ -250,6 +260,10 @@ check((24, "1", 1033) in res and 'name="DrovenhelmVessik.Setup"' in manifest and
       and 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in manifest
       and 'publicKeyToken="6595b64144ccf1df"' in manifest and ">true</dpiAware>" in manifest,
       "the manifest (24/1, 1033): identity, description, common controls 6, DPI-aware")
+check(set(res) == {(10, "GAMEEXE", 1033), (24, "1", 1033), VERSION_RESOURCE}, f"and the version information: {sorted(res)}")
+got = version_fields(setup_exe)
+want = expected_version_fields("Drovenhelm - Vessik Setup", "drovenhelm_setup.exe")
+check(got == want, f"the setup's version information\n{diff(want, got, 'want', 'got')}")
 
 shutil.rmtree(base, ignore_errors=True)
 check.finish()

@@ -88,6 +88,21 @@ def wrestool_raw(exe, rtype, name):
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 # What the setup writes into the game executable: RT_ICON 1-7 and RT_GROUP_ICON 1, language 0.
 ICON_RESOURCES = {(3, str(k), 0) for k in range(1, 8)} | {(14, "1", 0)}
+# The version information that each of our programs carries: RT_VERSION 1, US English.
+VERSION_RESOURCE = (16, "1", 1033)
+
+
+def version_fields(exe):
+    """{name: value} of a program's version information as Windows reads it (tests' version_fields)."""
+    rc, out, _ = run_exe(os.path.join(TEST_BIN, "version_fields.exe"), winpath(exe))
+    return dict(line.split(": ", 1) for line in out.splitlines() if ": " in line) if rc == 0 else {}
+
+
+def expected_version_fields(description, filename):
+    return {"fixed file version": "1.0.0.0", "fixed product version": "1.0.0.0", "language": "1033 codepage 1200",
+            "CompanyName": "Vessik port (fan project)", "FileDescription": description, "FileVersion": "1.0.0.0",
+            "LegalCopyright": "Copyright the Drovenhelm PC port contributors, MIT licence",
+            "OriginalFilename": filename, "ProductName": "Drovenhelm", "ProductVersion": "1.0.0.0"}
 
 
 def game_runs(exe):
