@@ -36,10 +36,7 @@ static int walk(const char *folder, const char *rel, int depth, const folder_vis
         walk_answer a = ask(v->folder, v->user, &e);
         if (a == WALK_STOP) return 0;
         if (a != WALK_ENTER || (f.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        // The entry's data is overwritten by the folder's own listing: leave() gets a copy.
-        WIN32_FIND_DATAA kept = f;
         if (!walk(path, sub, depth + 1, v)) return 0;
-        e.find = &kept;
         if (ask(v->leave, v->user, &e) == WALK_STOP) return 0;
     } while (FindNextFileA(find.h, &f));
     return 1;
