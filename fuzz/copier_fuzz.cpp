@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "cdsrc/ccd_sheet.h"
-#include "cdsrc/mds_descriptor.h"
+#include "cdsrc/ccd.h"
+#include "cdsrc/mds.h"
 #include "fuzz_check.h"
 
 static void check_table(const cd_track *tracks, int count, uint64_t file_limit) {
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check_table(tracks.data(), n, img_size);
     for (int i = 0; i < n; i++) FUZZ_CHECK(tracks[i].sector_size == RAW_SECTOR, "ccd track %d not raw", i);
 
-    char name[TRACK_FILE_TEXT];
+    char name[PATH_TEXT];
     memset(tracks.data(), 0xA5, tracks.size() * sizeof tracks[0]);
     n = mds_parse(copy.data(), copy.size(), tracks.data(), name);
     check_table(tracks.data(), n, 0);

@@ -6,11 +6,11 @@
 
 #include <vector>
 
-#include "cdsrc/cue_sheet.h"
+#include "cdsrc/cue.h"
 #include "fuzz_check.h"
 
 static int size_of_name(void *, const char *path, uint64_t *size) {
-    FUZZ_CHECK(strnlen(path, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "an unterminated file name");
+    FUZZ_CHECK(strnlen(path, PATH_TEXT) < PATH_TEXT, "an unterminated file name");
     uint64_t h = 1469598103934665603ull;  // FNV-1a
     for (const char *p = path; *p; p++) h = (h ^ (uint8_t)*p) * 1099511628211ull;
     if (h % 7 == 0) return 0;
@@ -20,9 +20,9 @@ static int size_of_name(void *, const char *path, uint64_t *size) {
 
 static void check_table(const cd_track *t, int count, const char *data_file) {
     FUZZ_CHECK(count >= 0 && count <= TRACK_LIMIT, "%d tracks", count);
-    FUZZ_CHECK(strnlen(data_file, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "an unterminated data file");
+    FUZZ_CHECK(strnlen(data_file, PATH_TEXT) < PATH_TEXT, "an unterminated data file");
     for (int i = 0; i < count; i++) {
-        FUZZ_CHECK(strnlen(t[i].file, TRACK_FILE_TEXT) < TRACK_FILE_TEXT, "track %d: an unterminated file", i);
+        FUZZ_CHECK(strnlen(t[i].file, PATH_TEXT) < PATH_TEXT, "track %d: an unterminated file", i);
         FUZZ_CHECK(t[i].sector_size == 2048 || t[i].sector_size == 2336 || t[i].sector_size == 2352,
                    "track %d: sector size %u", i, t[i].sector_size);
         uint64_t span = 0;
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_quiet_log();
     static const char *const sheets[] = {"C:\\images\\game.cue", "game.cue", "C:/images/game.cue"};
     std::vector<cd_track> tracks(MAX_TRACKS);
-    std::vector<char> data_file(TRACK_FILE_TEXT);
+    std::vector<char> data_file(PATH_TEXT);
     for (const char *sheet : sheets) {
         memset(tracks.data(), 0xA5, tracks.size() * sizeof tracks[0]);
         int count = cue_parse((const char *)data, size, sheet, size_of_name, NULL, tracks.data(), data_file.data());

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "util/util.h"
+
 // Reports the broken promise and aborts, so that libFuzzer keeps the input as a crash.
 #define FUZZ_CHECK(cond, ...)                                   \
     do {                                                        \
@@ -14,7 +16,6 @@
         }                                                       \
     } while (0)
 
-extern FILE *logf;  // the log stream of setup_log (util/log.cpp)
 
 // The parsers log their failures; the lines go through the real formatting and writing, unseen.
 static inline void fuzz_quiet_log(void) {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "cdsrc/nrg_chunks.h"
+#include "cdsrc/nrg.h"
 #include "fuzz_check.h"
 
 static void walk(const uint8_t *area, size_t len) {

@@ -123,6 +123,9 @@ nrg nrg-x-m1 --layout mode1 --audio 75 --chunk ETNF --chunk SINF --blank-entry -
 nrg nrg-i-m2 --v1 --layout mode2 --first 3 --audio 40:10 --audio 30 --chunk ETNF --chunk MTYP \
   --blank-entry --after-end
 
+# --- a folder that holds a Unix link back up to itself: Wine shows it as a folder link ---------
+rm -rf looped && mkdir -p looped/inner && echo x > looped/inner/f.txt && ln -s .. looped/inner/up
+
 # --- the CD-ROM drive ---------------------------------------------------------------------
 rm -rf cdrom && cp -r gamecd/tree cdrom && chmod -R u+w cdrom
 

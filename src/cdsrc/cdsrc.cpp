@@ -3,9 +3,25 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
+#include "../util/folder_walk.h"
 #include "../util/handles.h"
-#include "iso9660.h"
-#include "readers.h"
+#include "cue_win.h"
+#include "iso9660_win.h"
+#include "nrg.h"
+
+cd_source *cd_new(void) {
+    cd_source *s = (cd_source *)calloc(1, sizeof *s);
+    if (s) s->image = INVALID_HANDLE_VALUE;
+    return s;
+}
+
+void cd_close(cd_source *s) {
+    if (!s) return;
+    if (s->image != INVALID_HANDLE_VALUE) CloseHandle(s->image);
+    free(s);
+}
 
 static int open_image(cd_source *s, const char *path) {
     s->image = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -16,12 +32,71 @@ static int open_image(cd_source *s, const char *path) {
     return 1;
 }
 
-int cd_open_image_file(cd_source *s, const char *path) { return open_image(s, path); }
+// Where the 2048 bytes of user data may begin in a sector, in the order they are tried. A plain
+// image is tried at the rows marked plain; a Nero image, whose track table gives the sector size,
+// at every row of that size, or at offset 0 for a size the table does not list.
+static const struct {
+    uint32_t sector_size, data_offset;
+    int plain;
+} layouts[] = {
+    {ISO_SECTOR, 0, 1},   // user data only
+    {RAW_SECTOR, 0, 0},   // a raw Nero track that stores its user data first
+    {RAW_SECTOR, 16, 1},  // sync, header, then user data (Mode 1)
+    {RAW_SECTOR, 24, 1},  // sync, header, subheader, then user data (Mode 2 Form 1)
+};
+
+// 1 when a volume descriptor was found; nero_sector_size is 0 for a plain image.
+static int probe_layouts(cd_source *s, uint32_t nero_sector_size) {
+    int listed = 0;
+    for (const auto &l : layouts) {
+        if (nero_sector_size ? l.sector_size != nero_sector_size : !l.plain) continue;
+        listed = 1;
+        if (probe(s, l.sector_size, l.data_offset)) return 1;
+    }
+    return !listed && probe(s, nero_sector_size, 0);
+}
+
+// The Nero footer and chunk area of the opened image, read into the track table. 0 when it is
+// not a Nero image or the area cannot be read in full: bytes never read are not walked.
+static int read_nero_tracks(cd_source *s) {
+    uint8_t footer[NRG_FOOTER];
+    uint64_t offset;
+    uint32_t len;
+    if (s->image_size < NRG_FOOTER || !read_at(s->image, s->image_size - NRG_FOOTER, footer, NRG_FOOTER) ||
+        !nrg_chunk_area(footer, s->image_size, &offset, &len))
+        return 0;
+    std::vector<uint8_t> area(len);
+    if (!read_at(s->image, offset, area.data(), len)) return 0;
+    s->track_count = nrg_read_chunks(area.data(), area.size(), s->tracks);
+    return 1;
+}
+
+static int open_nero(cd_source *s, const char *path) {
+    if (!open_image(s, path) || !read_nero_tracks(s) || s->track_count == 0 || s->tracks[0].audio) return 0;
+    for (int i = 0; i < s->track_count; i++) fmt_cut(s->tracks[i].file, sizeof s->tracks[i].file, "%s", path);
+    s->base_offset = s->tracks[0].file_offset;
+    if (!probe_layouts(s, s->tracks[0].sector_size)) return 0;
+    fmt_cut(s->root, sizeof s->root, "%s", path);
+    fmt_cut(s->description, sizeof s->description, "Nero image %s (%d tracks)", path, s->track_count);
+    return 1;
+}
+
+// A plain image, or the data file of a cue sheet. A sheet that cannot be read, is too large to be
+// one, or names no data file is tried as a plain image itself, which fails on text.
+static int open_plain(cd_source *s, const char *path) {
+    char data[PATH_TEXT] = "";
+    const char *ext = strrchr(path, '.');
+    if (ext && _stricmp(ext, ".cue") == 0) s->track_count = cue_read_sheet(path, s->tracks, data);
+    const char *image = data[0] ? data : path;
+    if (!open_image(s, image) || !probe_layouts(s, 0)) return 0;
+    fmt_cut(s->root, sizeof s->root, "%s", image);
+    fmt_cut(s->description, sizeof s->description, "image %s", image);
+    return 1;
+}
 
 cd_source *cd_open(const char *path) {
-    cd_source *s = (cd_source *)calloc(1, sizeof *s);
+    cd_source *s = cd_new();
     if (!s) return NULL;
-    s->image = INVALID_HANDLE_VALUE;
     char work[PATH_TEXT];
     fmt_cut(work, sizeof work, "%s", path);
     size_t n = strlen(work);
@@ -34,32 +109,12 @@ cd_source *cd_open(const char *path) {
         return s;
     }
     const char *ext = strrchr(work, '.');
-    if (ext && _stricmp(ext, ".nrg") == 0) return nrg_open(s, work);
-    if (ext && _stricmp(ext, ".cue") == 0) cue_read_sheet(s, work);
-
-    static const struct { uint32_t sector_size, data_offset; } layouts[] = {
-        {ISO_SECTOR, 0},   // user data only
-        {RAW_SECTOR, 16},  // sync, header, then user data (Mode 1)
-        {RAW_SECTOR, 24},  // sync, header, subheader, then user data (Mode 2 Form 1)
-    };
-    if (open_image(s, work)) {
-        for (const auto &l : layouts) {
-            if (probe(s, l.sector_size, l.data_offset)) {
-                s->is_image = 1;
-                fmt_cut(s->root, sizeof s->root, "%s", work);
-                fmt_cut(s->description, sizeof s->description, "image %s", work);
-                return s;
-            }
-        }
+    if (ext && _stricmp(ext, ".nrg") == 0 ? open_nero(s, work) : open_plain(s, work)) {
+        s->is_image = 1;
+        return s;
     }
     cd_close(s);
     return NULL;
-}
-
-void cd_close(cd_source *s) {
-    if (!s) return;
-    if (s->image != INVALID_HANDLE_VALUE) CloseHandle(s->image);
-    free(s);
 }
 
 const char *cd_describe(cd_source *s) { return s->description; }
@@ -95,12 +150,18 @@ void *cd_read(cd_source *s, const char *path, uint64_t *size) {
     return buf;
 }
 
+// The folder as a full path without trailing backslashes (a drive root keeps its own); 0 when it
+// cannot be had whole.
+static DWORD full_folder(const char *folder, char full[PATH_TEXT]) {
+    DWORD n = GetFullPathNameA(folder, PATH_TEXT, full, NULL);
+    if (n == 0 || n >= PATH_TEXT) return 0;
+    while (n > 3 && full[n - 1] == '\\') full[--n] = 0;
+    return n;
+}
+
 void cd_skip_folder(cd_source *s, const char *folder) {
     char full[PATH_TEXT];
-    DWORD n = GetFullPathNameA(folder, sizeof full, full, NULL);
-    if (n == 0 || n >= sizeof full) return;
-    while (n > 3 && full[n - 1] == '\\') full[--n] = 0;
-    fmt_cut(s->skip, sizeof s->skip, "%s", full);
+    if (full_folder(folder, full)) fmt_cut(s->skip, sizeof s->skip, "%s", full);
 }
 
 // The folder that receives the copy is never entered: the copy would copy itself. The folders that
@@ -108,111 +169,99 @@ void cd_skip_folder(cd_source *s, const char *folder) {
 static int is_skipped(const cd_source *s, const char *folder) {
     if (!s->skip[0]) return 0;
     char full[PATH_TEXT];
-    DWORD n = GetFullPathNameA(folder, sizeof full, full, NULL);
-    if (n == 0 || n >= sizeof full) return 0;
-    while (n > 3 && full[n - 1] == '\\') full[--n] = 0;
-    return _stricmp(s->skip, full) == 0;
+    return full_folder(folder, full) && _stricmp(s->skip, full) == 0;
 }
 
-enum walk_step { WALK_SKIP, WALK_FILE, WALK_DIR };
-
-// What a folder walk does with one listing entry.
-static walk_step folder_entry(const cd_source *s, const WIN32_FIND_DATAA *f, const char *path, int depth) {
-    if (strcmp(f->cFileName, ".") == 0 || strcmp(f->cFileName, "..") == 0) return WALK_SKIP;
-    if (!(f->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return WALK_FILE;
-    // Junctions and symbolic links may point anywhere, back up the tree included.
-    if (f->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return WALK_SKIP;
-    if (depth >= MAX_DEPTH || is_skipped(s, path)) return WALK_SKIP;
-    return WALK_DIR;
+// The folder rules of a folder source: links are never entered (the walk sees to that too, but
+// they are not listed or created either), nor folders below MAX_DEPTH or the skip folder.
+static int enters(const cd_source *s, const folder_entry *e) {
+    if (e->find->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
+    return e->depth < MAX_DEPTH && !is_skipped(s, e->path);
 }
 
-static uint64_t dir_total(const cd_source *s, const char *folder, int depth) {
-    char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", folder);
-    WIN32_FIND_DATAA f;
-    find_guard find(FindFirstFileA(pattern, &f));
-    if (!find.ok()) return 0;
-    uint64_t sum = 0;
-    do {
-        char path[PATH_TEXT];
-        fmt_cut(path, sizeof path, "%s\\%s", folder, f.cFileName);
-        switch (folder_entry(s, &f, path, depth)) {
-        case WALK_FILE: sum += (uint64_t)f.nFileSizeHigh << 32 | f.nFileSizeLow; break;
-        case WALK_DIR: sum += dir_total(s, path, depth + 1); break;
-        case WALK_SKIP: break;
-        }
-    } while (FindNextFileA(find.h, &f));
-    return sum;
+static uint64_t size_of(const folder_entry *e) {
+    return (uint64_t)e->find->nFileSizeHigh << 32 | e->find->nFileSizeLow;
 }
 
-static int dir_copy(const cd_source *s, const char *src, const char *dst, progress *p, int depth) {
-    char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", src);
-    WIN32_FIND_DATAA f;
-    find_guard find(FindFirstFileA(pattern, &f));
-    DWORD err = GetLastError();
-    make_dirs(dst);
-    if (!find.ok()) {
-        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return 1;
-        // A folder that exists but cannot be listed would otherwise pass for an empty one.
-        setup_log("cannot read %s", src);
-        return 0;
-    }
-    do {
-        char from[PATH_TEXT], to[PATH_TEXT];
-        fmt_cut(from, sizeof from, "%s\\%s", src, f.cFileName);
-        fmt_cut(to, sizeof to, "%s\\%s", dst, f.cFileName);
-        int ok = 1;
-        switch (folder_entry(s, &f, from, depth)) {
-        case WALK_FILE:
-            ok = copy_file(from, to, p);
-            SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);  // CD files arrive read-only
-            break;
-        case WALK_DIR: ok = dir_copy(s, from, to, p, depth + 1); break;
-        case WALK_SKIP: break;
-        }
-        if (!ok) return 0;
-    } while (FindNextFileA(find.h, &f));
-    return 1;
+struct folder_job {
+    const cd_source *s;
+    uint64_t total;
+    const char *dest;
+    progress *p;
+    const cd_lister *l;
+};
+
+static walk_answer enter_folder(void *user, const folder_entry *e) {
+    return enters(((folder_job *)user)->s, e) ? WALK_ENTER : WALK_NEXT;
 }
 
-static void dir_list(const cd_source *s, const char *folder, const char *rel, int depth, const cd_lister *l) {
-    char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", folder);
-    WIN32_FIND_DATAA f;
-    find_guard find(FindFirstFileA(pattern, &f));
-    if (!find.ok()) return;
-    do {
-        char path[PATH_TEXT], relpath[PATH_TEXT];
-        fmt_cut(path, sizeof path, "%s\\%s", folder, f.cFileName);
-        fmt_cut(relpath, sizeof relpath, "%s%s%s", rel, *rel ? "\\" : "", f.cFileName);
-        switch (folder_entry(s, &f, path, depth)) {
-        case WALK_FILE: l->file(l->user, relpath, (uint64_t)f.nFileSizeHigh << 32 | f.nFileSizeLow); break;
-        case WALK_DIR:
-            l->dir(l->user, relpath);
-            dir_list(s, path, relpath, depth + 1, l);
-            break;
-        case WALK_SKIP: break;
-        }
-    } while (FindNextFileA(find.h, &f));
+static walk_answer add_size(void *user, const folder_entry *e) {
+    ((folder_job *)user)->total += size_of(e);
+    return WALK_NEXT;
+}
+
+static walk_answer copy_into(void *user, const folder_entry *e) {
+    const folder_job *j = (const folder_job *)user;
+    char to[PATH_TEXT];
+    fmt_cut(to, sizeof to, "%s\\%s", j->dest, e->rel);
+    int ok = copy_file(e->path, to, j->p);
+    SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);  // CD files arrive read-only
+    return ok ? WALK_NEXT : WALK_STOP;
+}
+
+static walk_answer make_folder(void *user, const folder_entry *e) {
+    const folder_job *j = (const folder_job *)user;
+    if (!enters(j->s, e)) return WALK_NEXT;
+    char to[PATH_TEXT];
+    make_dirs(fmt_cut(to, sizeof to, "%s\\%s", j->dest, e->rel));
+    return WALK_ENTER;
+}
+
+static walk_answer copy_unlisted(void *, const char *path, const char *, DWORD err) {
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return WALK_NEXT;
+    // A folder that exists but cannot be listed would otherwise pass for an empty one.
+    setup_log("cannot read %s", path);
+    return WALK_STOP;
+}
+
+static walk_answer list_file(void *user, const folder_entry *e) {
+    const cd_lister *l = ((folder_job *)user)->l;
+    l->file(l->user, e->rel, size_of(e));
+    return WALK_NEXT;
+}
+
+static walk_answer list_folder(void *user, const folder_entry *e) {
+    const folder_job *j = (const folder_job *)user;
+    if (!enters(j->s, e)) return WALK_NEXT;
+    j->l->dir(j->l->user, e->rel);
+    return WALK_ENTER;
 }
 
 uint64_t cd_total_bytes(cd_source *s) {
     if (s->is_image) return iso_total(s, s->root_lba, s->root_size, 0);
-    return dir_total(s, s->root, 0);
+    folder_job j = {s, 0, NULL, NULL, NULL};
+    folder_visitor v = {add_size, enter_folder, NULL, NULL, &j};
+    folder_walk(s->root, &v);
+    return j.total;
 }
 
 int cd_copy_all(cd_source *s, const char *dest, progress *p) {
     if (s->is_image) return iso_copy(s, s->root_lba, s->root_size, dest, p, 0);
     if (!s->skip[0]) cd_skip_folder(s, dest);
-    return dir_copy(s, s->root, dest, p, 0);
+    folder_job j = {s, 0, dest, p, NULL};
+    folder_visitor v = {copy_into, make_folder, NULL, copy_unlisted, &j};
+    make_dirs(dest);
+    return folder_walk(s->root, &v);
 }
 
 void cd_list(cd_source *s, const cd_lister *l) {
-    if (s->is_image)
+    if (s->is_image) {
         iso_list(s, l);
-    else
-        dir_list(s, s->root, "", 0, l);
+        return;
+    }
+    folder_job j = {s, 0, NULL, NULL, l};
+    folder_visitor v = {list_file, list_folder, NULL, NULL, &j};
+    folder_walk(s->root, &v);
 }
 
 int cd_tracks(cd_source *s, track_info *out, int capacity) {
@@ -232,12 +281,7 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     const cd_track *t = &s->tracks[track];
     if (t->sector_size != RAW_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
-    if (!h.ok()) return 0;
-    LARGE_INTEGER at;
-    at.QuadPart = (LONGLONG)(t->file_offset + (uint64_t)first * RAW_SECTOR);
-    if (!SetFilePointerEx(h.h, at, NULL, FILE_BEGIN)) return 0;
-    DWORD want = (DWORD)count * RAW_SECTOR, got = 0;
-    return ReadFile(h.h, buf, want, &got, NULL) && got == want;
+    return h.ok() && read_at(h.h, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
 }
 
 int cd_track_file_ok(cd_source *s, int track) {

@@ -4,13 +4,9 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "../util/state.h"
 #include "../util/util.h"
-#include "iso_walk.h"
+#include "iso9660.h"
 #include "tracks.h"
-
-static_assert(sizeof(cd_track::file) == PATH_TEXT, "a track's file is a path text");
-static_assert((int)WALK_PATH_TEXT == (int)PATH_TEXT, "a walk's paths are path texts");
 
 struct cd_source {
     int32_t is_image;
@@ -28,9 +24,25 @@ struct cd_source {
     char skip[PATH_TEXT];    // full path of a folder that folder walks never enter (the copy's destination)
 };
 
+// An empty source: no image, no tracks, for a caller to fill; cd_close frees it. Null when memory
+// runs out.
+cd_source *cd_new(void);
 cd_source *cd_open(const char *path);
 void cd_close(cd_source *s);
 const char *cd_describe(cd_source *s);
+
+// Owns a source, as handle_guard owns a handle: closed on every path, never copied.
+struct cd_guard {
+    cd_source *s;
+    explicit cd_guard(cd_source *v) : s(v) {}
+    ~cd_guard() { close(); }
+    cd_guard(const cd_guard &) = delete;
+    void operator=(const cd_guard &) = delete;
+    void close() {
+        cd_close(s);
+        s = NULL;
+    }
+};
 int cd_exists(cd_source *s, const char *path);
 void *cd_read(cd_source *s, const char *path, uint64_t *size);
 uint64_t cd_total_bytes(cd_source *s);
@@ -40,9 +52,9 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
 // 1 when the file that holds the track (index in the table) can be opened for reading.
 int cd_track_file_ok(cd_source *s, int track);
 
-// Folder walks (total and copy) never enter this folder or one that contains it: a CD copied
-// into the install folder, or a drive root picked by mistake, must not copy itself.
+// Folder walks (total, copy and listing) never enter this folder: a CD copied into the install
+// folder must not copy itself. The folders that hold it are CD content and are entered.
 void cd_skip_folder(cd_source *s, const char *folder);
 
-// Every directory and file of the source through the lister (iso_walk.h), in the copy's order.
+// Every directory and file of the source through the lister (iso9660.h), in the copy's order.
 void cd_list(cd_source *s, const cd_lister *l);

@@ -1,27 +1,169 @@
-#include <stdlib.h>
+#include "cue.h"
 
-#include "cue_sheet.h"
-#include "readers.h"
+#include <stdio.h>
+#include <string.h>
 
-static int file_size(void *, const char *path, uint64_t *size) {
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return 0;
-    *size = (uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow;
+// One line of the sheet, [p, e): the text is never terminated, so every look stays below e.
+struct cue_line {
+    const char *p, *e;
+};
+
+static int line_starts(const cue_line *l, const char *word) {
+    size_t n = strlen(word);
+    return (size_t)(l->e - l->p) >= n && memcmp(l->p, word, n) == 0;
+}
+
+static int line_has(const cue_line *l, const char *word) {
+    size_t n = strlen(word);
+    for (const char *q = l->p; (size_t)(l->e - q) >= n; q++)
+        if (memcmp(q, word, n) == 0) return 1;
+    return 0;
+}
+
+static const char *skip_blanks(const char *q, const char *e) {
+    while (q < e && (*q == ' ' || *q == '\t')) q++;
+    return q;
+}
+
+// Decimal digits. The value stops growing at 2^31, enough to saturate any 32-bit field, so a
+// sheet full of digits cannot overflow it.
+static int64_t digits(const char **q, const char *e, int *any) {
+    const int64_t cap = 2147483648LL;
+    int64_t v = 0;
+    *any = 0;
+    for (; *q < e && **q >= '0' && **q <= '9'; (*q)++) {
+        *any = 1;
+        v = v * 10 + (**q - '0');
+        if (v > cap) v = cap;
+    }
+    return v;
+}
+
+// One number of a position as formatted decimal input reads it: blanks, a sign, digits.
+// Values beyond 32 bits saturate at the limits instead of overflowing.
+static int scan_int(const char **q, const char *e, int32_t *out) {
+    const char *r = *q;
+    while (r < e && (*r == ' ' || *r == '\t' || *r == '\v' || *r == '\f')) r++;
+    int neg = 0;
+    if (r < e && (*r == '+' || *r == '-')) neg = *r++ == '-';
+    int any;
+    int64_t v = digits(&r, e, &any);
+    if (!any) return 0;
+    if (neg)
+        *out = (int32_t)-v;
+    else
+        *out = v > 2147483647 ? 2147483647 : (int32_t)v;
+    *q = r;
     return 1;
 }
 
-// A sheet that cannot be read, is too large to be one, or names no data file leaves path alone:
-// cd_open then tries the sheet itself as a plain image, which fails on text.
-void cue_read_sheet(cd_source *s, char *path) {
-    uint64_t size = 0;
-    if (!file_size(NULL, path, &size) || size > CUE_MAX_BYTES) return;
-    char *text = (char *)read_file(path, &size);
-    if (!text) return;
-    char data[PATH_TEXT];
-    // The file may have grown since its size was taken.
-    if (size <= CUE_MAX_BYTES) {
-        s->track_count = cue_parse(text, (size_t)size, path, file_size, NULL, s->tracks, data);
-        if (data[0]) fmt_cut(path, PATH_TEXT, "%s", data);
+// mm:ss:ff in frames. A number that is missing, and every one after it, counts as 0. The sum is
+// taken modulo 2^32: a sheet's nonsense positions wrap instead of being refused.
+static uint32_t position(const char *q, const char *e) {
+    int32_t v[3] = {0, 0, 0};
+    for (int i = 0; i < 3; i++) {
+        if (i > 0) {
+            if (q >= e || *q != ':') break;
+            q++;
+        }
+        if (!scan_int(&q, e, &v[i])) break;
     }
-    free(text);
+    return ((uint32_t)v[0] * 60u + (uint32_t)v[1]) * (uint32_t)CUE_FRAMES + (uint32_t)v[2];
+}
+
+// The text between the line's first two double quotes.
+static int quoted(const cue_line *l, const char **name, size_t *n) {
+    const char *a = (const char *)memchr(l->p, '"', (size_t)(l->e - l->p));
+    if (!a) return 0;
+    const char *b = (const char *)memchr(a + 1, '"', (size_t)(l->e - a - 1));
+    if (!b) return 0;
+    *name = a + 1;
+    *n = (size_t)(b - a - 1);
+    return 1;
+}
+
+// A name with a colon carries its drive and stands alone; any other is looked for beside the
+// sheet. The result is cut silently at PATH_TEXT bytes.
+static void file_path(char *out, const char *folder, size_t folder_len, const char *name, size_t n) {
+    if (memchr(name, ':', n)) folder_len = 0;
+    if (folder_len > PATH_TEXT) folder_len = PATH_TEXT;
+    if (n > PATH_TEXT) n = PATH_TEXT;
+    snprintf(out, PATH_TEXT, "%.*s%.*s", (int)folder_len, folder, (int)n, name);
+}
+
+int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn size, void *user,
+              cd_track *tracks, char *data_file) {
+    data_file[0] = 0;
+    const char *end = text + len;
+    const char *nul = (const char *)memchr(text, 0, len);
+    if (nul) end = nul;
+
+    // The folder ends at the last backslash or slash: "C:/images/game.cue" has one too.
+    size_t folder_len = 0;
+    for (size_t i = 0; sheet_path[i]; i++)
+        if (sheet_path[i] == '\\' || sheet_path[i] == '/') folder_len = i + 1;
+
+    char file[PATH_TEXT] = "";
+    int have_data = 0, count = 0;
+    uint32_t base = 0;  // sectors in all files before the current one, modulo 2^32
+    uint32_t sector_size = RAW_SECTOR;
+    cd_track *cur = NULL;
+
+    for (const char *p = text; p < end;) {
+        if (*p == '\r' || *p == '\n') {
+            p++;
+            continue;
+        }
+        cue_line l;
+        l.p = p;
+        while (p < end && *p != '\r' && *p != '\n') p++;
+        l.e = p;
+        l.p = skip_blanks(l.p, l.e);
+
+        if (line_starts(&l, "FILE")) {
+            uint64_t bytes;
+            if (file[0] && size(user, file, &bytes)) base += (uint32_t)(bytes / sector_size);
+            const char *name;
+            size_t n;
+            if (quoted(&l, &name, &n)) {
+                file_path(file, sheet_path, folder_len, name, n);
+                // The data track is looked for in the first file the tracks can name, never in
+                // a quoted text of a comment or a CD-Text line.
+                if (!have_data) memcpy(data_file, file, sizeof file);
+                have_data = 1;
+            }
+        } else if (line_starts(&l, "TRACK")) {
+            if (count >= TRACK_LIMIT) continue;  // the INDEX lines that follow land on the last track
+            cur = &tracks[count++];
+            memset(cur, 0, sizeof *cur);
+            const char *q = skip_blanks(l.p + 5, l.e);
+            int any;
+            int64_t number = digits(&q, l.e, &any);
+            cur->number = number > 2147483647 ? 2147483647 : (int32_t)number;
+            cur->audio = line_has(&l, "AUDIO");
+            sector_size = line_has(&l, "/2048")   ? ISO_SECTOR
+                          : line_has(&l, "/2336") ? MODE2_SECTOR
+                                                  : RAW_SECTOR;
+            cur->sector_size = sector_size;
+            memcpy(cur->file, file, sizeof file);
+        } else if (line_starts(&l, "INDEX 01") && cur) {
+            uint32_t f = position(l.p + 8, l.e);
+            cur->start_lba = f + base;
+            cur->file_offset = (uint64_t)f * sector_size;
+        }
+    }
+
+    // A track runs to the next track's INDEX 01 in the same file (the next pregap included), or
+    // to the end of its file. A track without a file has no sectors.
+    for (int i = 0; i < count; i++) {
+        cd_track *t = &tracks[i];
+        uint64_t stop = 0;
+        // File names in sheets rarely match the letter case on disk, and the file system ignores it.
+        if (t->file[0] && i + 1 < count && ascii_same(t->file, tracks[i + 1].file))
+            stop = tracks[i + 1].file_offset;
+        else if (t->file[0] && !size(user, t->file, &stop))
+            stop = 0;
+        t->sectors = stop > t->file_offset ? (uint32_t)((stop - t->file_offset) / t->sector_size) : 0;
+    }
+    return count;
 }

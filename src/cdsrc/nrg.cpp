@@ -1,64 +1,75 @@
-#include <vector>
+#include "nrg.h"
 
-#include "../util/handles.h"
-#include "iso9660.h"
-#include "nrg_chunks.h"
-#include "readers.h"
+#include <string.h>
 
-static int read_at(HANDLE h, uint64_t at, void *buf, DWORD len) {
-    LARGE_INTEGER pos;
-    pos.QuadPart = (LONGLONG)at;
-    DWORD got = 0;
-    return SetFilePointerEx(h, pos, NULL, FILE_BEGIN) && ReadFile(h, buf, len, &got, NULL) && got == len;
-}
+#include "../util/bytes.h"
 
-// The chunk area of the image at path, read whole; 0 when it is not a Nero image or cannot be read.
-static int read_chunk_area(const char *path, std::vector<uint8_t> *area) {
-    handle_guard h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
-    if (!h.ok()) return 0;
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return 0;
-    uint64_t size = (uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow;
-    uint8_t footer[NRG_FOOTER];
-    if (size < NRG_FOOTER || !read_at(h.h, size - NRG_FOOTER, footer, NRG_FOOTER)) return 0;
-    uint64_t offset;
-    uint32_t len;
-    if (!nrg_chunk_area(footer, size, &offset, &len)) return 0;
-    area->resize(len);
-    // An area that cannot be read in full fails the image: bytes never read are not walked.
-    return read_at(h.h, offset, area->data(), len);
-}
+enum { CHUNK_HEAD = 8, DAO_HEAD = 22, DAO_FIRST_TRACK = 20, ENTRY_FIXED = 18, MODE_AUDIO = 7 };
 
-// Fills the track table from the image's chunk list; the chunk area is freed on return.
-static int read_track_table(cd_source *s, const char *path) {
-    std::vector<uint8_t> area;
-    if (!read_chunk_area(path, &area)) return 0;
-    s->track_count = nrg_read_chunks(area.data(), area.size(), s->tracks);
+int nrg_chunk_area(const uint8_t *footer, uint64_t file_size, uint64_t *offset, uint32_t *len) {
+    uint64_t at;
+    if (memcmp(footer, "NER5", 4) == 0)
+        at = be64(footer + 4);
+    else if (memcmp(footer + 4, "NERO", 4) == 0)
+        at = be32(footer + 8);
+    else
+        return 0;
+    if (at >= file_size || file_size - at > NRG_AREA_MAX) return 0;
+    *offset = at;
+    *len = (uint32_t)(file_size - at);
     return 1;
 }
 
-cd_source *nrg_open(cd_source *s, const char *path) {
-    if (!read_track_table(s, path) || s->track_count == 0 || s->tracks[0].audio) {
-        cd_close(s);
-        return NULL;
-    }
-    for (int i = 0; i < s->track_count; i++) fmt_cut(s->tracks[i].file, sizeof s->tracks[i].file, "%s", path);
+struct dao_walk {
+    cd_track *tracks;
+    int count;
+    uint32_t total;  // sectors so far, pregaps included; runs on across chunks, modulo 2^32
+};
 
-    const cd_track *first = &s->tracks[0];
-    s->base_offset = first->file_offset;
-    if (cd_open_image_file(s, path)) {
-        // Raw sectors carry their user data after a 16-byte (Mode 1) or 24-byte (Mode 2 Form 1) head.
-        static const uint32_t data_offsets[] = {0, 16, 24};
-        int tries = first->sector_size == RAW_SECTOR ? 3 : 1;
-        for (int i = 0; i < tries; i++) {
-            if (probe(s, first->sector_size, data_offsets[i])) {
-                s->is_image = 1;
-                fmt_cut(s->root, sizeof s->root, "%s", path);
-                fmt_cut(s->description, sizeof s->description, "Nero image %s (%d tracks)", path, s->track_count);
-                return s;
-            }
-        }
+static uint64_t rd_pos(rd *r, int w) { return w == 8 ? rd_be64(r) : rd_be32(r); }
+
+static void read_dao(dao_walk *d, const uint8_t *data, uint32_t len, int w) {
+    size_t entry = ENTRY_FIXED + 3 * (size_t)w;
+    if (len < DAO_HEAD + entry) return;
+    int first = data[DAO_FIRST_TRACK], taken = 0;
+    for (size_t at = DAO_HEAD; entry <= len - at && d->count < TRACK_LIMIT; at += entry) {
+        rd r = rd_make(data + at, entry);
+        rd_skip(&r, 12);
+        uint32_t size = rd_be16(&r);
+        int audio = rd_u8(&r) == MODE_AUDIO;
+        rd_skip(&r, 3);
+        uint64_t index0 = rd_pos(&r, w), index1 = rd_pos(&r, w), end = rd_pos(&r, w);
+        if (size == 0) continue;
+        // Positions that run backwards would wrap into a track of about 2^32 sectors.
+        if (index1 < index0 || end < index1) continue;
+        cd_track *t = &d->tracks[d->count++];
+        memset(t, 0, sizeof *t);
+        // Each chunk numbers its tracks from its own first-track byte: adding the tracks of earlier
+        // chunks as well would count them twice.
+        t->number = first + taken++;
+        t->audio = audio;
+        d->total += (uint32_t)((index1 - index0) / size);
+        t->start_lba = d->total - NRG_PREGAP;
+        t->sectors = (uint32_t)((end - index1) / size);
+        d->total += t->sectors;
+        t->file_offset = index1;
+        t->sector_size = size;
     }
-    cd_close(s);
-    return NULL;
+}
+
+int nrg_read_chunks(const uint8_t *area, size_t len, cd_track *tracks) {
+    dao_walk d = {tracks, 0, 0};
+    size_t at = 0;
+    while (len - at >= CHUNK_HEAD) {
+        const uint8_t *id = area + at;
+        uint32_t size = be32(area + at + 4);
+        at += CHUNK_HEAD;
+        if (memcmp(id, "END!", 4) == 0) break;
+        // A length that claims more than remains is damage: nothing after it can be trusted.
+        if (size > len - at) break;
+        if (memcmp(id, "DAOX", 4) == 0) read_dao(&d, area + at, size, 8);
+        if (memcmp(id, "DAOI", 4) == 0) read_dao(&d, area + at, size, 4);
+        at += size;
+    }
+    return d.count;
 }

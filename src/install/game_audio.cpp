@@ -35,48 +35,37 @@ static int write_all(HANDLE h, const void *data, DWORD n) {
     return WriteFile(h, data, n, &put, NULL) && put == n;
 }
 
-// Writes one track's WAV file; logs its own failure.
-static int rip_track(cd_source *s, int index, const track_info *t, const char *path, progress *p) {
+enum rip_result { RIP_DONE, RIP_READ_FAILED, RIP_WRITE_FAILED };
+
+// The WAV header and the track's sectors into the open file.
+static rip_result rip_into(HANDLE out, cd_source *s, int index, const track_info *t, progress *p) {
     static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
-    // A track too long for the header's 32-bit sizes would get a header that lies.
-    if (t->sectors > WAV_MAX_SECTORS) {
-        setup_log("ERROR: reading audio track %d failed", t->number);
-        return 0;
-    }
-    handle_guard out(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!out.ok()) {
-        setup_log("ERROR: cannot write %s", path);
-        return 0;
-    }
     uint8_t header[WAV_HEADER];
     wav_header(header, t->sectors * RAW_SECTOR);
-    if (!write_all(out.h, header, sizeof header)) {
-        out.close();
-        setup_log("ERROR: cannot write %s", path);
-        return 0;
-    }
+    if (!write_all(out, header, sizeof header)) return RIP_WRITE_FAILED;
     // A track whose file is gone has 0 sectors in the table; without this it would pass as an empty
     // track and the music would be lost without a word.
-    if (!cd_track_file_ok(s, index)) {
-        out.close();
-        setup_log("ERROR: reading audio track %d failed", t->number);
-        return 0;
-    }
+    if (!cd_track_file_ok(s, index)) return RIP_READ_FAILED;
     for (uint32_t f = 0; f < t->sectors; f += AUDIO_BLOCK_SECTORS) {
         uint32_t n = t->sectors - f < (uint32_t)AUDIO_BLOCK_SECTORS ? t->sectors - f : (uint32_t)AUDIO_BLOCK_SECTORS;
-        if (!cd_read_raw(s, index, f, (int)n, block)) {
-            out.close();
-            setup_log("ERROR: reading audio track %d failed", t->number);
-            return 0;
-        }
-        if (!write_all(out.h, block, n * RAW_SECTOR)) {
-            out.close();
-            setup_log("ERROR: cannot write %s", path);
-            return 0;
-        }
+        if (!cd_read_raw(s, index, f, (int)n, block)) return RIP_READ_FAILED;
+        if (!write_all(out, block, n * RAW_SECTOR)) return RIP_WRITE_FAILED;
         if (p) progress_add(p, (uint64_t)n * RAW_SECTOR);
     }
-    return 1;
+    return RIP_DONE;
+}
+
+// Writes one track's WAV file; logs its own failure, once the file is closed.
+static int rip_track(cd_source *s, int index, const track_info *t, const char *path, progress *p) {
+    // A track too long for the header's 32-bit sizes would get a header that lies.
+    rip_result r = RIP_READ_FAILED;
+    if (t->sectors <= WAV_MAX_SECTORS) {
+        handle_guard out(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+        r = out.ok() ? rip_into(out.h, s, index, t, p) : RIP_WRITE_FAILED;
+    }
+    if (r == RIP_READ_FAILED) setup_log("ERROR: reading audio track %d failed", t->number);
+    if (r == RIP_WRITE_FAILED) setup_log("ERROR: cannot write %s", path);
+    return r == RIP_DONE;
 }
 
 int game_install_audio(cd_source *s, const char *game_dir, progress *p) {

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "util/handles.h"
+#include "util/folder_walk.h"
 
 static const char *const files[] = {"SKIPIT.EXE", "BDROV1DK.AVI", NULL};
 
@@ -20,29 +20,28 @@ static int is_video(const char *name) {
     return ext && _stricmp(ext, ".avi") == 0;
 }
 
-int game_install_files(const char *cd_dir, const char *hd_dir) {
-    char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", cd_dir);
-    WIN32_FIND_DATAA f;
-    {
-        find_guard find(FindFirstFileA(pattern, &f));
-        if (!find.ok()) {
-            setup_log("ERROR: the copied CD is empty");
-            return 0;
-        }
-        do {
-            if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            if (is_video(f.cFileName)) continue;  // the game plays its videos from game\cd
-            char from[LONG_TEXT], to[LONG_TEXT];
-            fmt_cut(from, sizeof from, "%s\\%s", cd_dir, f.cFileName);
-            fmt_cut(to, sizeof to, "%s\\%s", hd_dir, f.cFileName);
-            if (!copy_file(from, to, NULL)) {
-                setup_log("ERROR: cannot write %s", to);
-                return 0;
-            }
-            SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
-        } while (FindNextFileA(find.h, &f));
+static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
+    const char *name = e->find->cFileName;
+    if (is_video(name)) return WALK_NEXT;  // the game plays its videos from game\cd
+    char to[LONG_TEXT];
+    fmt_cut(to, sizeof to, "%s\\%s", (const char *)hd_dir, name);
+    if (!copy_file(e->path, to, NULL)) {
+        setup_log("ERROR: cannot write %s", to);
+        return WALK_STOP;
     }
+    SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
+    return WALK_NEXT;
+}
+
+static walk_answer copied_cd_empty(void *, const char *, const char *, DWORD) {
+    setup_log("ERROR: the copied CD is empty");
+    return WALK_STOP;
+}
+
+int game_install_files(const char *cd_dir, const char *hd_dir) {
+    // The root's files only: folders are passed over.
+    folder_visitor v = {copy_to_hd, NULL, NULL, copied_cd_empty, (void *)hd_dir};
+    if (!folder_walk(cd_dir, &v)) return 0;
     // The game looks for its CD through this file; the copy in game\cd stands in for drive D:.
     char cd_dat[PATH_TEXT];
     fmt_cut(cd_dat, sizeof cd_dat, "%s\\CD.DAT", hd_dir);

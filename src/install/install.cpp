@@ -84,11 +84,8 @@ void install_game_icon(const char *cd_dir, const char *exe) {
     fmt_cut(path, sizeof path, "%s\\%s", cd_dir, name);
     // The picture is read whole; a title picture is a few hundred KiB, so a huge file is passed
     // over like a missing one instead of being brought into memory.
-    WIN32_FILE_ATTRIBUTE_DATA fa;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &fa) || (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    if (((uint64_t)fa.nFileSizeHigh << 32 | fa.nFileSizeLow) > (uint64_t)ICON_PICTURE_MAX) return;
     uint64_t size = 0;
+    if (!file_size(path, &size) || is_dir(path) || size > (uint64_t)ICON_PICTURE_MAX) return;
     uint8_t *bytes = (uint8_t *)read_file(path, &size);
     if (!bytes) return;
     inject_icon_lbm(exe, bytes, size);
@@ -118,35 +115,23 @@ int do_install(const setup_opts *o, progress_fn callback, void *user) {
     if (!prebuilt_available()) return fail("this setup does not contain the game executable");
     // An empty folder would put "\game\hd" into the root of the current drive.
     if (!o->dir[0]) return fail("cannot create the install folder");
-    cd_source *src = cd_open(o->cd);
-    if (!src) return fail("the CD is not a readable disc, image or folder");
-    if (!game_is_cd(src)) {
-        cd_close(src);
-        return fail("this is not the Drovenhelm CD");
-    }
+    cd_guard src(cd_open(o->cd));
+    if (!src.s) return fail("the CD is not a readable disc, image or folder");
+    if (!game_is_cd(src.s)) return fail("this is not the Drovenhelm CD");
     // A CD given as a folder that holds the install folder must not be copied into itself.
-    cd_skip_folder(src, o->dir);
-    uint64_t install_bytes = cd_total_bytes(src) + game_audio_bytes(src);
+    cd_skip_folder(src.s, o->dir);
+    uint64_t install_bytes = cd_total_bytes(src.s) + game_audio_bytes(src.s);
     progress p = {0, install_bytes + PROGRESS_HD_FILES + PROGRESS_FINISH, callback, user};
 
     char game[PATH_TEXT], hd[PATH_TEXT], cd[PATH_TEXT];
     fmt_cut(game, sizeof game, "%s\\game", o->dir);
     fmt_cut(hd, sizeof hd, "%s\\hd", game);
     fmt_cut(cd, sizeof cd, "%s\\cd", game);
-    if (!make_dirs(hd)) {
-        cd_close(src);
-        return fail("cannot create the install folder");
-    }
-    setup_log("Copying %s ...", cd_describe(src));
-    if (!cd_copy_all(src, cd, &p)) {
-        cd_close(src);
-        return fail("copying the CD failed");
-    }
-    if (!game_install_audio(src, game, &p)) {
-        cd_close(src);
-        return 0;
-    }
-    cd_close(src);
+    if (!make_dirs(hd)) return fail("cannot create the install folder");
+    setup_log("Copying %s ...", cd_describe(src.s));
+    if (!cd_copy_all(src.s, cd, &p)) return fail("copying the CD failed");
+    if (!game_install_audio(src.s, game, &p)) return 0;
+    src.close();  // the rest comes from the copy
 
     setup_log("Setting up the game files ...");
     if (!game_install_files(cd, hd)) return 0;

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "install.h"
+#include "util/folder_walk.h"
 #include "util/handles.h"
 
 // The install folder's own files, in the order they are deleted.
@@ -196,27 +197,30 @@ static void delete_file(const char *path, DWORD attr) {
     SetFileAttributesA(path, keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 
+static walk_answer delete_entry_file(void *, const folder_entry *e) {
+    DWORD attr = e->find->dwFileAttributes;
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+        DeleteFileA(e->path);  // a file symbolic link: clearing attributes would change its target
+    else
+        delete_file(e->path, attr);
+    return WALK_NEXT;
+}
+
+static walk_answer delete_entry_folder(void *, const folder_entry *e) {
+    if (!(e->find->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return WALK_ENTER;
+    remove_folder_link(e->path);
+    return WALK_NEXT;
+}
+
+static walk_answer remove_emptied(void *, const folder_entry *e) {
+    RemoveDirectoryA(e->path);
+    return WALK_NEXT;
+}
+
 int delete_tree(const char *folder) {
     DWORD a = GetFileAttributesA(folder);
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_folder_link(folder);
-    char pattern[PATH_TEXT];
-    if (join_path(pattern, sizeof pattern, folder, "*")) {
-        WIN32_FIND_DATAA f;
-        find_guard h(FindFirstFileA(pattern, &f));  // closed before the folder is removed
-        for (int more = h.ok(); more; more = FindNextFileA(h.h, &f)) {
-            if (strcmp(f.cFileName, ".") == 0 || strcmp(f.cFileName, "..") == 0) continue;
-            char path[PATH_TEXT];
-            if (!join_path(path, sizeof path, folder, f.cFileName)) continue;
-            DWORD attr = f.dwFileAttributes;
-            if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && (attr & FILE_ATTRIBUTE_DIRECTORY))
-                remove_folder_link(path);
-            else if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
-                DeleteFileA(path);  // a file symbolic link: clearing attributes would change its target
-            else if (attr & FILE_ATTRIBUTE_DIRECTORY)
-                delete_tree(path);
-            else
-                delete_file(path, attr);
-        }
-    }
+    folder_visitor v = {delete_entry_file, delete_entry_folder, remove_emptied, NULL, NULL};
+    folder_walk(folder, &v);
     return RemoveDirectoryA(folder);
 }

@@ -9,6 +9,7 @@
 #include "install/uninstall.h"
 #include "setup/options.h"
 #include "setup/window.h"
+#include "util/folder_walk.h"
 #include "util/state.h"
 #include "util/util.h"
 
@@ -32,6 +33,14 @@ static void try_default_cd(const char *path) {
     cd_close(s);
 }
 
+// An .iso or .cue beside the setup (a folder of that name too, as cd_open takes folders).
+static walk_answer try_image_beside(void *, const folder_entry *e) {
+    const char *ext = strrchr(e->find->cFileName, '.');
+    if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) return WALK_NEXT;
+    try_default_cd(e->path);
+    return opts.cd[0] ? WALK_STOP : WALK_NEXT;
+}
+
 static void find_default_cd(void) {
     DWORD drives = GetLogicalDrives();
     for (int d = 2; d < 26 && !opts.cd[0]; d++) {
@@ -44,19 +53,8 @@ static void find_default_cd(void) {
     if (n == 0 || n >= sizeof folder) return;
     char *cut = strrchr(folder, '\\');
     if (cut) *cut = 0;
-    char pattern[PATH_TEXT];
-    fmt_cut(pattern, sizeof pattern, "%s\\*", folder);
-    WIN32_FIND_DATAA f;
-    HANDLE h = FindFirstFileA(pattern, &f);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        const char *ext = strrchr(f.cFileName, '.');
-        if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) continue;
-        char path[LONG_TEXT];
-        fmt_cut(path, sizeof path, "%s\\%s", folder, f.cFileName);
-        try_default_cd(path);
-    } while (!opts.cd[0] && FindNextFileA(h, &f));
-    FindClose(h);
+    folder_visitor v = {try_image_beside, try_image_beside, NULL, NULL, NULL};
+    folder_walk(folder, &v);
 }
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {

@@ -5,7 +5,7 @@
 
 #include "util.h"
 
-FILE *logf;  // declared in state.h with the other process-wide globals
+FILE *logf;
 
 char *fmt_cut(char *buf, size_t size, const char *format, ...) {
     va_list ap;

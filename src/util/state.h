@@ -2,9 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <stdint.h>
-#include <stdio.h>
 
-enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
+#include "util.h"  // PATH_TEXT, and logf beside the log function
 
 // The install options; filled from the command line and from the window's fields.
 struct setup_opts {
@@ -17,7 +16,6 @@ struct setup_opts {
 extern setup_opts opts;
 extern int quiet;   // "/quiet": the uninstaller shows no message boxes
 extern int silent;  // "/silent": install without a window; nothing is posted to a window
-extern FILE *logf;  // the log stream, null while no log file is open
 extern HWND hwnd;   // the setup window, null until it exists
 
 // Private messages from the install to the window.

@@ -13,11 +13,6 @@ void log_to_window(const char *line) {
     if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy)) free(copy);
 }
 
-void progress_add(progress *p, uint64_t bytes) {
-    p->done += bytes;
-    if (p->callback) p->callback(p->done, p->expected, p->user);
-}
-
 int path_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 int is_dir(const char *path) {
@@ -59,15 +54,15 @@ static void make_parent(const char *path) {
 
 int write_file(const char *path, const void *data, uint64_t size) {
     make_parent(path);
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
+    handle_guard h(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!h.ok()) {
         DWORD err = GetLastError();
         setup_log("cannot write %s (error %lu)", path, err);
         return 0;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(h, data, (DWORD)size, &written, NULL);
-    CloseHandle(h);
+    BOOL ok = WriteFile(h.h, data, (DWORD)size, &written, NULL);
+    h.close();
     if (!ok || written != size) {
         setup_log("write failed: %s", path);
         return 0;
@@ -125,4 +120,18 @@ int copy_file(const char *src, const char *dst, progress *p) {
         if (p) progress_add(p, got);
     }
     return 1;
+}
+
+int file_size(const char *path, uint64_t *size) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) return 0;
+    *size = (uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow;
+    return 1;
+}
+
+int read_at(void *h, uint64_t at, void *buf, uint32_t len) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = (LONGLONG)at;
+    DWORD got = 0;
+    return SetFilePointerEx(h, pos, NULL, FILE_BEGIN) && ReadFile(h, buf, len, &got, NULL) && got == len;
 }

@@ -1,7 +1,12 @@
-// Log function, whole-file and folder helpers, and the progress counter.
+// Log function, whole-file and folder helpers, and the progress counter. No Windows header: the
+// format parsers that use it also build natively (fuzzing).
 #pragma once
 #include <stdint.h>
 #include <stddef.h>
+#include <stdio.h>
+
+// Path and text buffer sizes, shared by the windows-free parsers and the rest of the setup.
+enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
 
 // Format checks: mingw's C99 formatter is gnu_printf to gcc; clang (the native fuzz build) knows printf.
 #if defined(__clang__)
@@ -14,6 +19,8 @@
 
 // Formats into buf like snprintf; a longer result is cut silently. Returns buf.
 char *fmt_cut(char *buf, size_t size, const char *format, ...) UTIL_FORMAT(3, 4);
+
+extern FILE *logf;  // the log stream, null while no log file is open (log.cpp)
 
 // One line to the log file (flushed at once) and, in a window run, to the window.
 void setup_log(const char *format, ...) UTIL_FORMAT(1, 2);
@@ -34,6 +41,18 @@ struct progress {
 
 void progress_add(progress *p, uint64_t bytes);
 
+// Names on a disc or in a sheet are compared as the file system compares them: ASCII letters
+// without regard to case.
+static inline int ascii_same(const char *a, const char *b) {
+    for (;; a++, b++) {
+        int x = (unsigned char)*a, y = (unsigned char)*b;
+        if (x >= 'a' && x <= 'z') x -= 'a' - 'A';
+        if (y >= 'a' && y <= 'z') y -= 'a' - 'A';
+        if (x != y) return 0;
+        if (!x) return 1;
+    }
+}
+
 int path_exists(const char *path);
 int is_dir(const char *path);
 int make_dirs(const char *path);
@@ -41,5 +60,9 @@ int write_file(const char *path, const void *data, uint64_t size);
 // The whole file in a heap block with one spare byte after it; the caller frees it with free().
 void *read_file(const char *path, uint64_t *size);
 int copy_file(const char *src, const char *dst, progress *p);
+// Size in bytes of the file at path; 0 when it cannot be had.
+int file_size(const char *path, uint64_t *size);
+// Seeks the open file h (a HANDLE) to byte at and reads exactly len bytes; 0 on any shortfall.
+int read_at(void *h, uint64_t at, void *buf, uint32_t len);
 
 enum { COPY_BLOCK = 1048576 };

@@ -127,8 +127,7 @@ TEST(folder_source, copy_stops_at_the_first_file_that_fails) {
 }
 
 TEST(cd_tracks, copies_up_to_capacity) {
-    cd_source *s = (cd_source *)calloc(1, sizeof *s);
-    s->image = INVALID_HANDLE_VALUE;
+    cd_source *s = cd_new();
     s->track_count = 99;
     for (int i = 0; i < 99; i++) {
         s->tracks[i].number = i + 1;
@@ -150,8 +149,7 @@ TEST(cd_read_raw, reads_whole_sectors_of_2352_byte_tracks_only) {
     std::string bin(5 * 2352, 0);
     for (size_t i = 0; i < bin.size(); i++) bin[i] = (char)(i / 2352 + 1);
     spit(t + "\\a.bin", bin);
-    cd_source *s = (cd_source *)calloc(1, sizeof *s);
-    s->image = INVALID_HANDLE_VALUE;
+    cd_source *s = cd_new();
     s->track_count = 2;
     snprintf(s->tracks[0].file, PATH_TEXT, "%s\\a.bin", t.c_str());
     s->tracks[0].file_offset = 2352;  // the track starts at the file's second sector

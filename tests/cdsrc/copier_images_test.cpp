@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cdsrc/ccd_sheet.h"
-#include "cdsrc/mds_descriptor.h"
+#include "cdsrc/ccd.h"
+#include "cdsrc/mds.h"
 #include "support.h"
 
 static std::string track_line(const cd_track &t) {
@@ -88,7 +88,7 @@ TEST(ccd_parse, generated_game_cd) {
 
 static std::vector<std::string> mds_table(const std::string &bytes, std::string *name) {
     cd_track tracks[MAX_TRACKS];
-    char data_name[TRACK_FILE_TEXT];
+    char data_name[PATH_TEXT];
     int n = mds_parse((const uint8_t *)bytes.data(), bytes.size(), tracks, data_name);
     *name = data_name;
     std::vector<std::string> out;

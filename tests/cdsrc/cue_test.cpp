@@ -6,8 +6,7 @@
 #include <map>
 
 #include "cdsrc/cdsrc.h"
-#include "cdsrc/cue_sheet.h"
-#include "cdsrc/readers.h"
+#include "cdsrc/cue_win.h"
 #include "opened.h"
 #include "support.h"
 #include "util/handles.h"
@@ -48,7 +47,7 @@ struct parsed {
 
 static parsed parse(const std::string &sheet, const char *sheet_path, const fake_files &files) {
     static cd_track t[MAX_TRACKS];
-    char data[TRACK_FILE_TEXT];
+    char data[PATH_TEXT];
     int n = cue_parse(sheet.data(), sheet.size(), sheet_path, fake_size, (void *)&files, t, data);
     parsed p;
     for (int i = 0; i < n; i++) p.tracks.push_back(track_line(t[i]));
@@ -225,7 +224,7 @@ TEST(cue_parse, stops_adding_at_99_tracks) {
     files.sizes["c:\\cd\\g.bin"] = 600000 * S;
     static cd_track t[MAX_TRACKS];
     memset(t, 0x5a, sizeof t);
-    char data[TRACK_FILE_TEXT];
+    char data[PATH_TEXT];
     ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, fake_size, &files, t, data), 99);
     // The INDEX lines after the 99th TRACK land on it, the last (120 minutes) winning; the ignored
     // TRACK lines change neither its number nor the 2352-byte sectors its positions count in.
@@ -283,7 +282,7 @@ TEST(cue_parse, never_reads_past_the_text) {
     };
     fake_files files;
     static cd_track t[MAX_TRACKS];
-    char data[TRACK_FILE_TEXT];
+    char data[PATH_TEXT];
     for (const std::string &text : texts) {
         SCOPED_TRACE(text.substr(0, 40));
         guarded_text g;
@@ -291,7 +290,7 @@ TEST(cue_parse, never_reads_past_the_text) {
         int n = cue_parse(p, text.size(), G, fake_size, &files, t, data);
         EXPECT_GE(n, 0);
         EXPECT_LE(n, TRACK_LIMIT);
-        EXPECT_LT(strlen(data), (size_t)TRACK_FILE_TEXT);
+        EXPECT_LT(strlen(data), (size_t)PATH_TEXT);
     }
 }
 
@@ -439,16 +438,13 @@ TEST(cue_read_sheet, real_sheets) {
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.sheet);
-        cd_source *s = (cd_source *)calloc(1, sizeof *s);
-        s->image = INVALID_HANDLE_VALUE;
-        char path[PATH_TEXT];
-        snprintf(path, sizeof path, "%s%s", d.c_str(), c.sheet);
-        cue_read_sheet(s, path);
+        static cd_track t[MAX_TRACKS];
+        char data[PATH_TEXT];
+        int n = cue_read_sheet((d + c.sheet).c_str(), t, data);
         std::vector<std::string> got;
-        for (int i = 0; i < s->track_count; i++) got.push_back(track_line(s->tracks[i]));
+        for (int i = 0; i < n; i++) got.push_back(track_line(t[i]));
         EXPECT_EQ(got, c.tracks);
-        EXPECT_EQ(std::string(path), c.tracks[0].substr(c.tracks[0].find("file=") + 5));
-        cd_close(s);
+        EXPECT_EQ(std::string(data), c.tracks[0].substr(c.tracks[0].find("file=") + 5));
     }
     EXPECT_EQ(opened(d + "isofs-m1.cue"), "image " + d + "ISOFS-M1.BIN");
     EXPECT_EQ(opened(d + "cdda.cue"), "(null)");  // an audio-only first file

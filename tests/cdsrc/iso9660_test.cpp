@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include "cdsrc/cdsrc.h"
-#include "cdsrc/iso9660.h"
+#include "cdsrc/iso9660_win.h"
 #include "iso_builder.h"
 #include "support.h"
 
@@ -285,5 +285,31 @@ TEST(iso_copy, folders_below_depth_16_are_neither_counted_nor_copied) {
     }
     EXPECT_EQ(slurp(d + "\\AT15.TXT"), "15");  // L15 is 16 levels down
     EXPECT_FALSE(exists(d + "\\L16"));
+    cd_close(s);
+}
+
+// Records that name one file on disk (another version, other letter case, a trailing blank that
+// Windows drops) would each write it, the last over the first, while the total counted them all:
+// the first stands, in the total, the listing and the copy alike.
+TEST(iso_copy, a_file_named_twice_is_written_once) {
+    iso_builder b;
+    uint32_t one = b.add_data("first"), two = b.add_data("second!");
+    uint32_t root_len;
+    uint32_t root = b.add_dir({iso_builder::file("TWICE.TXT;2", one, 5), iso_builder::file("TWICE.TXT;1", two, 7),
+                               iso_builder::file("twice.txt;3", two, 7), iso_builder::file("TWICE.TXT ;1", two, 7),
+                               iso_builder::file("OTHER.TXT;1", two, 7)},
+                              &root_len);
+    b.set_root(root, root_len);
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(cd_total_bytes(s), 12u);
+    std::vector<std::string> lines;
+    cd_lister l = {list_dir, list_file, &lines};
+    cd_list(s, &l);
+    EXPECT_EQ(lines, (std::vector<std::string>{"file 5 TWICE.TXT", "file 7 OTHER.TXT"}));
+    std::string dest = temp_dir("twice");
+    ASSERT_EQ(cd_copy_all(s, dest.c_str(), NULL), 1);
+    EXPECT_EQ(slurp(dest + "\\TWICE.TXT"), "first");
+    EXPECT_EQ(slurp(dest + "\\OTHER.TXT"), "second!");
     cd_close(s);
 }

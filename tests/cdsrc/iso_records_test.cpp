@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "cdsrc/iso_records.h"
+#include "cdsrc/iso9660.h"
 #include "iso_builder.h"
 
 static std::vector<iso_entry> parse(const std::string &data, uint32_t len) {

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
-#include "cdsrc/nrg_chunks.h"
+#include "cdsrc/nrg.h"
 #include "iso_builder.h"
 #include "support.h"
 

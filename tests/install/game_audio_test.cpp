@@ -11,8 +11,7 @@ struct table_source {
     cd_source *s;
     std::string bin;
     table_source(const std::string &bin_path) : bin(bin_path) {
-        s = (cd_source *)calloc(1, sizeof *s);
-        s->image = INVALID_HANDLE_VALUE;
+        s = cd_new();
     }
     ~table_source() { cd_close(s); }
     void add(int number, int audio, uint32_t start, uint32_t sectors, uint32_t sector_size = 2352,

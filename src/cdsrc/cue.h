@@ -1,4 +1,5 @@
-// Cue sheet text to track table; no platform calls, so it also builds natively.
+// Cue sheet text to track table; no platform calls, so it also builds natively. The sheet file
+// itself is read by cue_win.h.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -23,7 +24,7 @@ typedef int (*cue_size_fn)(void *user, const char *path, uint64_t *size);
 // A track's start LBA counts the sectors of all earlier files; its length runs to the next
 // track's INDEX 01 in the same file, or to the end of its file.
 //
-// data_file (TRACK_FILE_TEXT bytes) receives the path of the first file named in double quotes
+// data_file (PATH_TEXT bytes) receives the path of the first file named in double quotes
 // on a FILE line, or the empty text when there is none: the file that holds the data track.
 int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn size, void *user,
               cd_track *tracks, char *data_file);

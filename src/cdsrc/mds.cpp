@@ -1,4 +1,4 @@
-#include "mds_descriptor.h"
+#include "mds.h"
 
 #include <string.h>
 

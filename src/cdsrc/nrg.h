@@ -1,4 +1,5 @@
-// Nero image footer and chunk list; no platform calls, so it also builds natively.
+// Nero image footer and chunk list; no platform calls, so it also builds natively. cd_open reads
+// the footer and the area from the image it opened.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

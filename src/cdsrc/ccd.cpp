@@ -1,4 +1,4 @@
-#include "ccd_sheet.h"
+#include "ccd.h"
 
 #include <string.h>
 

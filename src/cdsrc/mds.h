@@ -11,7 +11,7 @@ enum {
 };
 
 // Reads the descriptor (len bytes) of a single-session CD and fills tracks (room for MAX_TRACKS, at
-// most TRACK_LIMIT used). data_name (TRACK_FILE_TEXT bytes) receives the data file's name as the
+// most TRACK_LIMIT used). data_name (PATH_TEXT bytes) receives the data file's name as the
 // descriptor gives it ("*.mdf" stands for the .mdf of the descriptor's own name). Returns the
 // number of tracks; 0 refuses the descriptor. All numbers are little-endian:
 //   header      [0..15] "MEDIA DESCRIPTOR", [20..21] sessions, [80..83] offset of the first session

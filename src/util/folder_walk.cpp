@@ -1,0 +1,45 @@
+#include "folder_walk.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "handles.h"
+#include "util.h"
+
+// "folder\name", or name alone below an empty folder text; 0 when it does not fit.
+static int join(char *out, size_t size, const char *folder, const char *name) {
+    int k = snprintf(out, size, "%s%s%s", folder, *folder ? "\\" : "", name);
+    return k >= 0 && (size_t)k < size;
+}
+
+static walk_answer ask(walk_answer (*cb)(void *, const folder_entry *), void *user, const folder_entry *e) {
+    return cb ? cb(user, e) : WALK_NEXT;
+}
+
+static int walk(const char *folder, const char *rel, int depth, const folder_visitor *v) {
+    char pattern[PATH_TEXT];
+    WIN32_FIND_DATAA f;
+    find_guard find(join(pattern, sizeof pattern, folder, "*") ? FindFirstFileA(pattern, &f) : INVALID_HANDLE_VALUE);
+    if (!find.ok()) {
+        DWORD err = GetLastError();
+        return !v->unlisted || v->unlisted(v->user, folder, rel, err) != WALK_STOP;
+    }
+    do {
+        if (strcmp(f.cFileName, ".") == 0 || strcmp(f.cFileName, "..") == 0) continue;
+        char path[PATH_TEXT], sub[PATH_TEXT];
+        if (!join(path, sizeof path, folder, f.cFileName) || !join(sub, sizeof sub, rel, f.cFileName)) continue;
+        folder_entry e = {path, sub, &f, depth};
+        if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (ask(v->file, v->user, &e) == WALK_STOP) return 0;
+            continue;
+        }
+        walk_answer a = ask(v->folder, v->user, &e);
+        if (a == WALK_STOP) return 0;
+        if (a != WALK_ENTER || (f.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (!walk(path, sub, depth + 1, v)) return 0;
+        if (ask(v->leave, v->user, &e) == WALK_STOP) return 0;
+    } while (FindNextFileA(find.h, &f));
+    return 1;
+}
+
+int folder_walk(const char *root, const folder_visitor *v) { return walk(root, "", 0, v); }
