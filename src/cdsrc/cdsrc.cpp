@@ -3,10 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <vector>
+#include <memory>
 
 #include "../util/folder_walk.h"
 #include "../util/handles.h"
+#include "copier_win.h"
 #include "cue_win.h"
 #include "iso9660_win.h"
 #include "nrg.h"
@@ -33,8 +34,8 @@ static int open_image(cd_source *s, const char *path) {
 }
 
 // Where the 2048 bytes of user data may begin in a sector, in the order they are tried. A plain
-// image is tried at the rows marked plain; a Nero image, whose track table gives the sector size,
-// at every row of that size, or at offset 0 for a size the table does not list.
+// image is tried at the rows marked plain; an image whose track table gives the sector size (Nero,
+// CloneCD, Alcohol) at every row of that size, or at offset 0 for a size the table does not list.
 static const struct {
     uint32_t sector_size, data_offset;
     int plain;
@@ -43,17 +44,19 @@ static const struct {
     {RAW_SECTOR, 0, 0},   // a raw Nero track that stores its user data first
     {RAW_SECTOR, 16, 1},  // sync, header, then user data (Mode 1)
     {RAW_SECTOR, 24, 1},  // sync, header, subheader, then user data (Mode 2 Form 1)
+    {MDS_SUB_SECTOR, 16, 0},  // the same with 96 bytes of subchannel after each sector (Alcohol)
+    {MDS_SUB_SECTOR, 24, 0},
 };
 
-// 1 when a volume descriptor was found; nero_sector_size is 0 for a plain image.
-static int probe_layouts(cd_source *s, uint32_t nero_sector_size) {
+// 1 when a volume descriptor was found; table_sector_size is 0 for a plain image.
+static int probe_layouts(cd_source *s, uint32_t table_sector_size) {
     int listed = 0;
     for (const auto &l : layouts) {
-        if (nero_sector_size ? l.sector_size != nero_sector_size : !l.plain) continue;
+        if (table_sector_size ? l.sector_size != table_sector_size : !l.plain) continue;
         listed = 1;
         if (probe(s, l.sector_size, l.data_offset)) return 1;
     }
-    return !listed && probe(s, nero_sector_size, 0);
+    return !listed && probe(s, table_sector_size, 0);
 }
 
 // The Nero footer and chunk area of the opened image, read into the track table. 0 when it is
@@ -65,9 +68,10 @@ static int read_nero_tracks(cd_source *s) {
     if (s->image_size < NRG_FOOTER || !read_at(s->image, s->image_size - NRG_FOOTER, footer, NRG_FOOTER) ||
         !nrg_chunk_area(footer, s->image_size, &offset, &len))
         return 0;
-    std::vector<uint8_t> area(len);
-    if (!read_at(s->image, offset, area.data(), len)) return 0;
-    s->track_count = nrg_read_chunks(area.data(), area.size(), s->tracks);
+    // Up to NRG_AREA_MAX bytes: an allocation that can fail, and says so.
+    std::unique_ptr<uint8_t, void (*)(void *)> area((uint8_t *)malloc(len ? len : 1), free);
+    if (!area || !read_at(s->image, offset, area.get(), len)) return 0;
+    s->track_count = nrg_read_chunks(area.get(), len, s->tracks);
     return 1;
 }
 
@@ -78,6 +82,20 @@ static int open_nero(cd_source *s, const char *path) {
     if (!probe_layouts(s, s->tracks[0].sector_size)) return 0;
     fmt_cut(s->root, sizeof s->root, "%s", path);
     fmt_cut(s->description, sizeof s->description, "Nero image %s (%d tracks)", path, s->track_count);
+    return 1;
+}
+
+// A CloneCD or Alcohol image: the descriptor's track table, its data file, and the first track's
+// sectors probed for the volume.
+static int open_copier(cd_source *s, const char *path, int (*read_descriptor)(const char *, cd_track *, char *),
+                       const char *kind) {
+    char data[PATH_TEXT];
+    s->track_count = read_descriptor(path, s->tracks, data);
+    if (s->track_count == 0 || s->tracks[0].audio || !open_image(s, data)) return 0;
+    s->base_offset = s->tracks[0].file_offset;
+    if (!probe_layouts(s, s->tracks[0].sector_size)) return 0;
+    fmt_cut(s->root, sizeof s->root, "%s", data);
+    fmt_cut(s->description, sizeof s->description, "%s image %s (%d tracks)", kind, path, s->track_count);
     return 1;
 }
 
@@ -109,7 +127,16 @@ cd_source *cd_open(const char *path) {
         return s;
     }
     const char *ext = strrchr(work, '.');
-    if (ext && _stricmp(ext, ".nrg") == 0 ? open_nero(s, work) : open_plain(s, work)) {
+    int opened;
+    if (ext && _stricmp(ext, ".nrg") == 0)
+        opened = open_nero(s, work);
+    else if (ext && _stricmp(ext, ".ccd") == 0)
+        opened = open_copier(s, work, ccd_read, "CloneCD");
+    else if (ext && _stricmp(ext, ".mds") == 0)
+        opened = open_copier(s, work, mds_read, "Alcohol");
+    else
+        opened = open_plain(s, work);
+    if (opened) {
         s->is_image = 1;
         return s;
     }
@@ -279,9 +306,17 @@ int cd_tracks(cd_source *s, track_info *out, int capacity) {
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     if (track < 0 || track >= s->track_count || count < 0) return 0;
     const cd_track *t = &s->tracks[track];
-    if (t->sector_size != RAW_SECTOR) return 0;
+    if (t->sector_size != RAW_SECTOR && t->sector_size != MDS_SUB_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
-    return h.ok() && read_at(h.h, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
+    if (!h.ok()) return 0;
+    if (t->sector_size == RAW_SECTOR)
+        return read_at(h.h, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
+    // Sectors followed by their subchannel: the 2352 bytes of each, one read a sector.
+    for (int i = 0; i < count; i++)
+        if (!read_at(h.h, t->file_offset + (uint64_t)(first + i) * MDS_SUB_SECTOR, (uint8_t *)buf + (size_t)i * RAW_SECTOR,
+                     RAW_SECTOR))
+            return 0;
+    return 1;
 }
 
 int cd_track_file_ok(cd_source *s, int track) {

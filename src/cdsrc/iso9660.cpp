@@ -6,6 +6,8 @@
 
 #include <iterator>
 #include <map>
+#include <memory>
+#include <new>
 #include <set>
 #include <string>
 
@@ -196,6 +198,7 @@ static int walk_dir(walk_state *w, uint32_t lba, uint32_t len, const char *name,
     const iso_visitor *vis = w->vis;
     int count, readable;
     iso_entry *list = iso_vol_dir(w->v, lba, len, &count, &readable);
+    std::unique_ptr<iso_entry, void (*)(void *)> owner(list, free);  // freed when the walk unwinds too
     int go = readable || !vis->unreadable || vis->unreadable(vis->user, name);
     for (int i = 0; i < count && go; i++) {
         const iso_entry *e = &list[i];
@@ -214,16 +217,22 @@ static int walk_dir(walk_state *w, uint32_t lba, uint32_t len, const char *name,
                  walk_dir(w, e->lba, e->size, e->name, path, sub, depth + 1);
         }
     }
-    free(list);
     return go;
 }
 
 int iso_walk(const iso_volume *v, uint32_t lba, uint32_t len, int depth, const iso_visitor *vis) {
-    walk_state w;
-    w.v = v;
-    w.vis = vis;
-    enter(&w.entered, lba, len);
-    return walk_dir(&w, lba, len, "the root directory", "", "", depth);
+    // The walk's bookkeeping (the extents entered, the file names handed out) grows with the volume;
+    // when memory runs out, the walk ends as a failed one instead of ending the program.
+    try {
+        walk_state w;
+        w.v = v;
+        w.vis = vis;
+        enter(&w.entered, lba, len);
+        return walk_dir(&w, lba, len, "the root directory", "", "", depth);
+    } catch (const std::bad_alloc &) {
+        setup_log("not enough memory to read the CD's folders");
+        return 0;
+    }
 }
 
 static int add_file(void *sum, const char *, const iso_entry *parts, int count) {

@@ -33,14 +33,18 @@ static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
     return WALK_NEXT;
 }
 
-static walk_answer copied_cd_empty(void *, const char *, const char *, DWORD) {
-    setup_log("ERROR: the copied CD is empty");
+static walk_answer copied_cd_unlisted(void *, const char *path, const char *, DWORD err) {
+    // A listing that broke off after some files would leave the rest of game\hd missing.
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
+        setup_log("ERROR: the copied CD is empty");
+    else
+        setup_log("ERROR: cannot read %s", path);
     return WALK_STOP;
 }
 
 int game_install_files(const char *cd_dir, const char *hd_dir) {
     // The root's files only: folders are passed over.
-    folder_visitor v = {copy_to_hd, NULL, NULL, copied_cd_empty, (void *)hd_dir};
+    folder_visitor v = {copy_to_hd, NULL, NULL, copied_cd_unlisted, (void *)hd_dir};
     if (!folder_walk(cd_dir, &v)) return 0;
     // The game looks for its CD through this file; the copy in game\cd stands in for drive D:.
     char cd_dat[PATH_TEXT];

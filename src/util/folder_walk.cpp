@@ -39,6 +39,9 @@ static int walk(const char *folder, const char *rel, int depth, const folder_vis
         if (!walk(path, sub, depth + 1, v)) return 0;
         if (ask(v->leave, v->user, &e) == WALK_STOP) return 0;
     } while (FindNextFileA(find.h, &f));
+    // A listing that breaks off is not the end of the folder: what it did not hand out would be missed.
+    DWORD err = GetLastError();
+    if (err != ERROR_NO_MORE_FILES) return !v->unlisted || v->unlisted(v->user, folder, rel, err) != WALK_STOP;
     return 1;
 }
 

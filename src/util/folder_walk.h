@@ -25,7 +25,8 @@ struct folder_visitor {
     walk_answer (*folder)(void *user, const folder_entry *e);
     // After an entered folder's walk, its listing closed (so that the folder itself can be removed).
     walk_answer (*leave)(void *user, const folder_entry *e);
-    // A folder that cannot be listed (the root included: rel ""); err is GetLastError's code.
+    // A folder that cannot be listed (the root included: rel ""), or whose listing breaks off before
+    // its end; err is GetLastError's code.
     walk_answer (*unlisted)(void *user, const char *path, const char *rel, DWORD err);
     void *user;
 };

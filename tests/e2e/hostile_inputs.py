@@ -96,7 +96,7 @@ for path in pictures:
     picture(os.path.basename(path), path)
 fixture_runs = runs
 
-for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg")):
+for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg"), ("copier", ".ccd"), ("copier", ".mds")):
     for path in corpus(target):
         disc(f"{target} {os.path.basename(path)}", as_file(path, suffix), target == "iso")
 for path in corpus("emblem"):
