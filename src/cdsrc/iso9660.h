@@ -33,9 +33,6 @@ static inline uint32_t iso_sectors(uint32_t len) { return len / ISO_SECTOR + (le
 // [32] identifier length, [33..] identifier. A zero length byte pads to the next 2048-byte sector.
 iso_entry *iso_parse_dir(const uint8_t *data, uint32_t len, int *count);
 
-// 1 for a name that may become a file or folder in the destination: not empty, no separator,
-// drive colon or control character, not only dots and blanks, and no device name (CON, COM1, ...).
-int name_is_safe(const char *name);
 
 // Primary volume descriptor (volume sector 16): [0] type 1, [1..5] "CD001", root directory record
 // at 156 with its extent at 158 and its length at 166 (LE). 1 with the root's extent when it is one.

@@ -25,7 +25,9 @@ static int walk(const char *folder, const char *rel, int depth, const folder_vis
         return !v->unlisted || v->unlisted(v->user, folder, rel, err) != WALK_STOP;
     }
     do {
-        if (strcmp(f.cFileName, ".") == 0 || strcmp(f.cFileName, "..") == 0) continue;
+        // "." and "..", and every name that could lead out of the tree or into a device: a Unix name
+        // under Wine may be "..\\..\\x" or "COM1".
+        if (!name_is_safe(f.cFileName)) continue;
         char path[PATH_TEXT], sub[PATH_TEXT];
         if (!join(path, sizeof path, folder, f.cFileName) || !join(sub, sizeof sub, rel, f.cFileName)) continue;
         folder_entry e = {path, sub, &f, depth};

@@ -9,7 +9,8 @@ enum walk_answer {
     WALK_ENTER,  // (folders) walk this folder's entries, then go on
 };
 
-// One entry of a folder listing. "." and ".." are never handed out.
+// One entry of a folder listing. Names that fail name_is_safe ("." and ".." among them, a name
+// holding '\' or a device name) are never handed out: the walk passes over them.
 struct folder_entry {
     const char *path;              // the walk's root, then the names down to this entry, '\'-joined
     const char *rel;               // the same below the root

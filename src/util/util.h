@@ -66,3 +66,8 @@ int file_size(const char *path, uint64_t *size);
 int read_at(void *h, uint64_t at, void *buf, uint32_t len);
 
 enum { COPY_BLOCK = 1048576 };
+
+// 1 for a name that may become a file or folder (or be entered or deleted as one): not empty, no
+// separator, drive colon or control character, not only dots and blanks, and no device name (CON,
+// COM1, CONOUT$, ...) once the trailing dots and blanks that Windows drops are gone.
+int name_is_safe(const char *name);

@@ -71,6 +71,32 @@ try:
         folder = os.path.join(base, f"devices{k}", "game", "cd")
         copied = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
         check(sorted(os.listdir(gamecd)) == copied, f"{name!r}: game\\cd holds the CD's own files only: {copied}")
+
+    # A CD folder (as the drive R:) holding Unix names that Windows names could never be: one that
+    # climbs out of the install folder, a device and a device with trailing blanks.
+    folder = os.path.join(work, "cdfolder")
+    shutil.copytree(gamecd, folder)
+    planted = {"..\\..\\..\\..\\windows\\pwned.txt": b"escaped", "COM1": b"to the device", "NUL  ": b"lost",
+               os.path.join("DATA", "..\\..\\up.txt"): b"escaped too"}
+    for name, data in planted.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    drive = os.path.join(PREFIX, "dosdevices", "r:")
+    os.path.lexists(drive) and os.remove(drive)
+    os.symlink(folder, drive)
+    try:
+        rc, log = silent(folder, "folder")
+        check(rc == 0 and log[-1:] == ["Done."], f"a folder with planted names installs within 30 s ({rc}, {log[-1:]})")
+        check(not os.path.exists(os.path.join(DRIVE_C, "windows", "pwned.txt")), "nothing was written to C:\\windows")
+        check(not any(n.endswith("up.txt") for n in os.listdir(base)) and not os.path.exists(os.path.join(base, "up.txt")),
+              "nothing was written beside the install folder")
+        check(os.path.getsize(device_file) == 0, f"nothing reached COM1 ({os.path.getsize(device_file)} bytes)")
+        copied = sorted(os.listdir(os.path.join(base, "folder", "game", "cd")))
+        check(copied == sorted(os.listdir(gamecd)), f"game\\cd holds the CD's own files only: {copied}")
+        _, listing, _ = discinfo("R:\\")
+        check(not any(x in listing for x in ("pwned", "COM1", "up.txt")), "discinfo lists none of the planted names")
+    finally:
+        os.remove(drive)
 finally:
     if os.path.lexists(com1):
         os.remove(com1)
