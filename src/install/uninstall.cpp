@@ -47,6 +47,13 @@ static int place_copy(const char *self, const char *copy) {
     return 0;
 }
 
+// The temporary folder's "drovenhelm_uninstall.exe"; 0 when its path cannot be had whole.
+static int temp_copy_path(char copy[PATH_TEXT]) {
+    char temp[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    return n > 0 && n < sizeof temp && join_path(copy, PATH_TEXT, temp, temp_copy);
+}
+
 int uninstall_stage1(void) {
     char self[PATH_TEXT], folder[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
@@ -67,9 +74,8 @@ int uninstall_stage1(void) {
         return 0;
     // Stage 2 is started only from a copy made whole: a cut path or a failed copy would start
     // whatever else stands there.
-    char temp[MAX_PATH], copy[PATH_TEXT];
-    n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp || !join_path(copy, sizeof copy, temp, temp_copy) || !place_copy(self, copy)) {
+    char copy[PATH_TEXT];
+    if (!temp_copy_path(copy) || !place_copy(self, copy)) {
         if (!quiet)
             MessageBoxA(NULL, "The uninstaller could not start. Close other uninstall windows and try again.",
                         box_title, MB_OK | MB_ICONWARNING);
@@ -125,9 +131,12 @@ int uninstall_stage2(const char *folder) {
             fmt_cut(text, sizeof text, "%s", "Drovenhelm has been removed.");
         MessageBoxA(NULL, text, box_title, MB_ICONINFORMATION);
     }
-    char self[PATH_TEXT];
+    // Only the temporary copy that stage 1 made goes at the next restart: "/uninstall2" started by hand
+    // from any other file (the setup itself, say) must not have that file deleted.
+    char self[PATH_TEXT], copy[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n > 0 && n < sizeof self) MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (n > 0 && n < sizeof self && temp_copy_path(copy) && _stricmp(self, copy) == 0)
+        MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     return code;
 }
 

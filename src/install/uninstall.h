@@ -8,7 +8,8 @@
 int uninstall_stage1(void);
 // "/uninstall2" and a folder: removes the installation there, reports (unless quiet) whether anything
 // of it remains, and has its own file deleted at the next restart. The exit code: 0, or 1 when the
-// folder holds no installation of ours (said in a box unless quiet; nothing is removed then).
+// folder holds no installation of ours (said in a box unless quiet; nothing is removed then). Its
+// own file is marked for deletion at the next restart only when it is stage 1's temporary copy.
 int uninstall_stage2(const char *folder);
 // When the folder (made absolute) holds our installation: removes the shortcuts, the registry entry,
 // the game folder, the install folder's own files and the folder itself when it is left empty, and

@@ -246,10 +246,15 @@ def quiet_runs():
     write(os.path.join(work, "rel", "game", "x"))
     rc = stage2("rel", work)
     check(rc == 0 and not os.path.exists(os.path.join(work, "rel")), "G: a relative folder is removed")
+    # H: stage 2 started by hand, from a file that is not stage 1's temporary copy, leaves that file
+    # alone at the next restart.
+    marked = [src for src, _ in pending_renames() if src.lower().endswith("\\stage2\\drovenhelm_setup.exe")]
+    check(marked == [] and os.path.exists(os.path.join(C, "stage2", "drovenhelm_setup.exe")),
+          f"H: the file stage 2 was started from by hand is not marked for deletion: {marked}")
 
 
 def stage2(folder, cwd):
-    """Stage 2 started directly, from a copy: it marks its own file for deletion at restart."""
+    """Stage 2 started directly, from a copy of the setup outside the temporary folder."""
     exe = os.path.join(C, "stage2", "drovenhelm_setup.exe")
     os.makedirs(os.path.dirname(exe), exist_ok=True)
     shutil.copy(setup_exe, exe)
