@@ -260,8 +260,8 @@ static int copy_unreadable(void *, const char *name) {
     return 0;
 }
 
-// Appends one extent's data to an open file, ISO_COPY_SECTORS at a time.
-static int copy_extent(const copy_job *c, void *out, const iso_entry *e) {
+// Appends one extent's data to the open file at path, ISO_COPY_SECTORS at a time.
+static int copy_extent(const copy_job *c, void *out, const char *path, const iso_entry *e) {
     static uint8_t block[ISO_COPY_SECTORS * ISO_SECTOR];
     uint32_t left = e->size, next = e->lba;
     while (left > 0) {
@@ -272,7 +272,10 @@ static int copy_extent(const copy_job *c, void *out, const iso_entry *e) {
             return 0;
         }
         uint32_t want = n * ISO_SECTOR < left ? n * ISO_SECTOR : left;
-        if (!c->sink->write(c->sink->ctx, out, block, want)) return 0;
+        if (!c->sink->write(c->sink->ctx, out, block, want)) {
+            setup_log("cannot write %s", path);  // a full disk, say: the stage's ERROR line follows
+            return 0;
+        }
         left -= want;
         next += n;
         if (c->p) progress_add(c->p, want);
@@ -290,7 +293,7 @@ static int copy_file_parts(void *user, const char *rel, const iso_entry *parts, 
     }
     // The further parts of a multi-extent file go on where the previous part ended.
     int ok = 1;
-    for (int i = 0; i < count && ok; i++) ok = copy_extent(c, out, &parts[i]);
+    for (int i = 0; i < count && ok; i++) ok = copy_extent(c, out, path, &parts[i]);
     c->sink->close(c->sink->ctx, out);
     return ok;
 }

@@ -69,36 +69,44 @@ static void register_install(const char *dir, uint64_t install_bytes) {
     RegCloseKey(k);
 }
 
+// The game executable as this setup carries it, written whole or not at all: a cut program would
+// look installed and not start.
 static int write_game_exe(const char *exe) {
     HRSRC r = find_game_exe();
     HGLOBAL g = r ? LoadResource(NULL, r) : NULL;
     const void *data = g ? LockResource(g) : NULL;
     if (!data) return fail("this setup does not contain the game executable");
-    return write_file(exe, data, SizeofResource(NULL, r));
+    if (write_file(exe, data, SizeofResource(NULL, r))) return 1;
+    DeleteFileA(exe);
+    return 0;
 }
 
-void install_game_icon(const char *cd_dir, const char *exe) {
+int install_game_icon(const char *cd_dir, const char *exe) {
     const char *name = game_icon_lbm();
-    if (!name || !name[0]) return;
+    if (!name || !name[0]) return 1;
     char path[PATH_TEXT];
     fmt_cut(path, sizeof path, "%s\\%s", cd_dir, name);
     // The picture is read whole; a title picture is a few hundred KiB, so a huge file is passed
     // over like a missing one instead of being brought into memory.
     uint64_t size = 0;
-    if (!file_size(path, &size) || is_dir(path) || size > (uint64_t)ICON_PICTURE_MAX) return;
+    if (!file_size(path, &size) || is_dir(path) || size > (uint64_t)ICON_PICTURE_MAX) return 1;
     uint8_t *bytes = (uint8_t *)read_file(path, &size);
-    if (!bytes) return;
-    inject_icon_lbm(exe, bytes, size);
+    if (!bytes) return 1;
+    int ok = inject_icon_lbm(exe, bytes, size);
     free(bytes);
+    return ok;
 }
 
+// A copy cut short by a full disk would be registered as the uninstaller and not start: it goes.
 static void copy_uninstaller(const char *dir) {
     char self[PATH_TEXT], target[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self) return;
     fmt_cut(target, sizeof target, "%s\\uninstall.exe", dir);
     // Started from the installed uninstall.exe itself, there is nothing to copy.
-    if (_stricmp(self, target) != 0) CopyFileA(self, target, FALSE);
+    if (_stricmp(self, target) == 0 || CopyFileA(self, target, FALSE)) return;
+    DeleteFileA(target);
+    setup_log("cannot write %s", target);
 }
 
 static void make_shortcuts(const setup_opts *o, const char *exe) {
@@ -141,8 +149,12 @@ int do_install(const setup_opts *o, progress_fn callback, void *user) {
     fmt_cut(exe, sizeof exe, "%s\\drovenhelm.exe", o->dir);
     if (!write_game_exe(exe)) return 0;
 
-    // From here on nothing can fail the install.
-    install_game_icon(cd, exe);
+    // A failed icon update may have left the program cut short (a full disk): it is written again as
+    // carried, without the icon, and only that failing fails the install. From there on nothing can.
+    if (!install_game_icon(cd, exe) && !write_game_exe(exe)) {
+        setup_log("ERROR: cannot write %s", exe);
+        return 0;
+    }
     copy_uninstaller(o->dir);
     register_install(o->dir, install_bytes);
     make_shortcuts(o, exe);

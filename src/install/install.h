@@ -6,9 +6,9 @@
 // Installs the game from o->cd into o->dir. 1 when "Done." was logged, 0 after the reason was logged.
 int do_install(const setup_opts *o, progress_fn callback, void *user);
 // Gives the game executable the icon made from the title picture in the copied CD folder. A
-// missing, unreadable or oversized picture is passed over in silence; the icon builder logs its
-// own failures. Never fails the install.
-void install_game_icon(const char *cd_dir, const char *exe);
+// missing, unreadable or oversized picture is passed over in silence (1). 0 when the icon builder
+// failed (it logs why): a failed resource update may have left exe damaged.
+int install_game_icon(const char *cd_dir, const char *exe);
 // 1 when the running setup carries the game executable.
 int prebuilt_available(void);
 // The two link files; a special folder that cannot be looked up gives an empty text.

@@ -1,6 +1,7 @@
 #include "uninstall.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -158,6 +159,30 @@ static void delete_while_locked(const char *path) {
     }
 }
 
+// Folders that an installation may have been put straight into but that are never removed with it,
+// even when it leaves them empty: a drive root and the shell's own folders.
+static int is_kept_folder(const char *folder) {
+    char real[PATH_TEXT], volume[PATH_TEXT];
+    if (!real_path(folder, real)) return 1;  // it cannot be told apart from them
+    if (!GetVolumePathNameA(real, volume, sizeof volume)) return 1;
+    size_t n = strlen(volume);
+    if (n && volume[n - 1] == '\\') volume[n - 1] = 0;
+    if (_stricmp(real, volume) == 0) return 1;
+    static const int shell_folders[] = {
+        CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS,
+        CSIDL_MYMUSIC,          CSIDL_MYPICTURES,              CSIDL_MYVIDEO,  CSIDL_PROFILE,
+        CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,           CSIDL_PROGRAMS, CSIDL_STARTMENU,
+        CSIDL_PROGRAM_FILES,    CSIDL_PROGRAM_FILESX86,        CSIDL_WINDOWS,  CSIDL_SYSTEM,
+    };
+    for (int csidl : shell_folders) {
+        char known[MAX_PATH], known_real[PATH_TEXT];
+        if (SHGetFolderPathA(NULL, csidl, NULL, 0, known) == S_OK && real_path(known, known_real) &&
+            _stricmp(real, known_real) == 0)
+            return 1;
+    }
+    return 0;
+}
+
 int do_uninstall(const char *folder) {
     // An uninstaller copied into any other folder, or started there, must not take the shortcuts and
     // the registry entry of the real installation elsewhere with it.
@@ -178,21 +203,31 @@ int do_uninstall(const char *folder) {
         else
             DeleteFileA(path);
     }
-    RemoveDirectoryA(full);
+    if (!is_kept_folder(full)) RemoveDirectoryA(full);
     return 1;
 }
 
-// A folder link (junction or symbolic link) goes as a link, never entered. Only a reparse point that
-// reports its tag is removed: Wine shows a Unix symbolic link to a folder as a reparse point without
-// one, and removing that deletes the folder it points to when it is empty.
-static int remove_folder_link(const char *path) {
+// Whether the reparse point at path reports its tag: only such a link can be removed as a link.
+// Wine shows a Unix symbolic link to a folder as a reparse point without one, and removing that
+// deletes the folder it points to when it is empty.
+static int is_tagged_link(const char *path) {
     handle_guard h(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!h.ok() || !GetFileInformationByHandleEx(h.h, FileAttributeTagInfo, &tag, sizeof tag) || !tag.ReparseTag)
-        return 0;
-    h.close();
-    return RemoveDirectoryA(path);
+    return h.ok() && GetFileInformationByHandleEx(h.h, FileAttributeTagInfo, &tag, sizeof tag) && tag.ReparseTag;
+}
+
+// The game folder's real path: every entry must really lie below it at its own name.
+struct tree_walk {
+    char root[PATH_TEXT];
+};
+
+// A name planted in the tree may lead out of it: under Wine a Unix symbolic link to a file looks
+// like a plain file, and deleting it deletes what it points to. Through an opened handle the
+// platform says where the object really lies; anything elsewhere is left alone.
+static int lies_in_tree(const tree_walk *t, const folder_entry *e) {
+    char real[PATH_TEXT], want[PATH_TEXT];
+    return real_path(e->path, real) && join_path(want, sizeof want, t->root, e->rel) && _stricmp(real, want) == 0;
 }
 
 // Attributes are cleared only when the delete needs it (read-only), and put back when the file still
@@ -206,19 +241,24 @@ static void delete_file(const char *path, DWORD attr) {
     SetFileAttributesA(path, keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 
-static walk_answer delete_entry_file(void *, const folder_entry *e) {
+static walk_answer delete_entry_file(void *user, const folder_entry *e) {
     DWORD attr = e->find->dwFileAttributes;
-    if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
-        DeleteFileA(e->path);  // a file symbolic link: clearing attributes would change its target
-    else
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A file symbolic link goes as a link; clearing attributes would change its target.
+        if (is_tagged_link(e->path)) DeleteFileA(e->path);
+    } else if (lies_in_tree((const tree_walk *)user, e)) {
         delete_file(e->path, attr);
+    }
     return WALK_NEXT;
 }
 
-static walk_answer delete_entry_folder(void *, const folder_entry *e) {
-    if (!(e->find->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return WALK_ENTER;
-    remove_folder_link(e->path);
-    return WALK_NEXT;
+// A folder link (junction or symbolic link) goes as a link, never entered.
+static walk_answer delete_entry_folder(void *user, const folder_entry *e) {
+    if (e->find->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (is_tagged_link(e->path)) RemoveDirectoryA(e->path);
+        return WALK_NEXT;
+    }
+    return lies_in_tree((const tree_walk *)user, e) ? WALK_ENTER : WALK_NEXT;
 }
 
 static walk_answer remove_emptied(void *, const folder_entry *e) {
@@ -228,8 +268,20 @@ static walk_answer remove_emptied(void *, const folder_entry *e) {
 
 int delete_tree(const char *folder) {
     DWORD a = GetFileAttributesA(folder);
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_folder_link(folder);
-    folder_visitor v = {delete_entry_file, delete_entry_folder, remove_emptied, NULL, NULL};
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        return is_tagged_link(folder) && RemoveDirectoryA(folder);
+    // The folder itself must lie where its parent says, at its own name.
+    tree_walk t;
+    char parent[PATH_TEXT], parent_real[PATH_TEXT], want[PATH_TEXT];
+    const char *cut = strrchr(folder, '\\');
+    if (!cut || cut == folder || (size_t)(cut - folder) >= sizeof parent) return 0;
+    memcpy(parent, folder, cut - folder);
+    parent[cut - folder] = 0;
+    if (cut[-1] == ':') strcat(parent, "\\");  // "C:" alone is drive C's current folder
+    if (!real_path(folder, t.root) || !real_path(parent, parent_real) ||
+        !join_path(want, sizeof want, parent_real, cut + 1) || _stricmp(t.root, want) != 0)
+        return 0;
+    folder_visitor v = {delete_entry_file, delete_entry_folder, remove_emptied, NULL, &t};
     folder_walk(folder, &v);
     return RemoveDirectoryA(folder);
 }

@@ -12,9 +12,11 @@ int uninstall_stage1(void);
 // own file is marked for deletion at the next restart only when it is stage 1's temporary copy.
 int uninstall_stage2(const char *folder);
 // When the folder (made absolute) holds our installation: removes the shortcuts, the registry entry,
-// the game folder, the install folder's own files and the folder itself when it is left empty, and
-// returns 1. Otherwise (an empty folder text included) removes nothing at all and returns 0.
+// the game folder, the install folder's own files and the folder itself when it is left empty (a
+// drive root and the shell's own folders, Documents say, always stay), and returns 1. Otherwise (an empty folder text included) removes nothing at all and returns 0.
 int do_uninstall(const char *folder);
-// Removes a folder with everything in it; links are removed as links and never entered. Nonzero
-// when the folder itself is gone.
+// Removes a folder with everything in it; links are removed as links and never entered. Whatever
+// does not really lie at its own name inside the folder (a link the platform shows as a plain file
+// or folder) stays, and so does the folder when it is not where its parent says. Nonzero when the
+// folder itself is gone.
 int delete_tree(const char *folder);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <windows.h>
 
 #include "cdsrc/cdsrc.h"
 #include "cdsrc/iso9660_win.h"
+#include "import_swap.h"
 #include "iso_builder.h"
 #include "support.h"
 
@@ -145,6 +147,29 @@ TEST(iso_copy, read_error_mid_file_keeps_the_partial_file) {
     EXPECT_EQ(log.text(), "read error in CUT.BIN\n");
     EXPECT_EQ(slurp(dest + "\\CUT.BIN").size(), 65536u);
     EXPECT_FALSE(exists(dest + "\\AFTER"));  // the copy stopped at the failure
+    cd_close(s);
+}
+
+static BOOL WINAPI disk_full_write(HANDLE, LPCVOID, DWORD, LPDWORD put, LPOVERLAPPED) {
+    *put = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST(iso_copy, a_failed_write_names_the_file) {
+    iso_builder b = small_volume();
+    cd_source *s = open_bytes(b.bytes());
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("full");
+    log_capture log;
+    int result;
+    {
+        import_swap swap("kernel32.dll", "WriteFile", (void *)disk_full_write);
+        ASSERT_TRUE(swap.ok());
+        result = cd_copy_all(s, dest.c_str(), NULL);
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(log.text(), "cannot write " + dest + "\\DIR\\SUB\\FILE\n");
     cd_close(s);
 }
 

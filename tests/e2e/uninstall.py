@@ -9,8 +9,8 @@ lock setup_state): the delete-at-restart record can only be read once the sessio
 any other program of the prefix starts, which the shared test prefix cannot promise under ctest -j2.
 Wine 8 knows no junctions (FSCTL_SET_REPARSE_POINT fails) and CreateSymbolicLinkA creates nothing, so
 the folder links here are Unix symbolic links inside drive_c, which Wine shows as folders with the
-reparse point attribute. (A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
-deletes its target: no program of ours can tell, so none is made here.)"""
+reparse point attribute. A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
+deletes its target: the uninstaller asks, through an opened handle, where each file really lies (I)."""
 import hashlib
 import json
 import os
@@ -251,6 +251,44 @@ def quiet_runs():
     marked = [src for src, _ in pending_renames() if src.lower().endswith("\\stage2\\drovenhelm_setup.exe")]
     check(marked == [] and os.path.exists(os.path.join(C, "stage2", "drovenhelm_setup.exe")),
           f"H: the file stage 2 was started from by hand is not marked for deletion: {marked}")
+
+    # I: names planted in the installed tree that lead out of it: a Unix link to a file outside (Wine
+    # shows it as a plain file) and a folder whose Unix name "..\..\..\Victim" reads as a path to
+    # C:\dvun\Victim. Neither is followed; both stay, and with them their folders.
+    folder = install("planted")
+    victim = os.path.join(work, "Victim")
+    write(os.path.join(victim, "precious.txt"), b"precious")
+    write(os.path.join(work, "linked.txt"), b"linked")
+    hd = os.path.join(folder, "game", "hd")
+    os.symlink(os.path.join(work, "linked.txt"), os.path.join(hd, "file_link"))
+    write(os.path.join(hd, "..\\..\\..\\Victim", "inside.txt"), b"planted")
+    outside_before = {k: v for k, v in listing(work).items() if k.startswith(("Victim", "linked.txt"))}
+    rc, _, _ = wine("C:\\dvun\\planted\\uninstall.exe", "/uninstall", "/quiet")
+    end_session()
+    outside_after = {k: v for k, v in listing(work).items() if k.startswith(("Victim", "linked.txt"))}
+    check(rc == 0 and outside_after == outside_before and "Victim/precious.txt" in outside_before,
+          f"I: nothing outside the installation goes{differences(outside_before, outside_after)}")
+    want = {"game": "dir", "game/hd": "dir", "game/hd/file_link": "link -> " + os.path.join(work, "linked.txt"),
+            "game/hd/..\\..\\..\\Victim": "dir",
+            "game/hd/..\\..\\..\\Victim/inside.txt": hashlib.sha1(b"planted").hexdigest()}
+    left = listing(folder)
+    check(left == want, f"I: only the planted names and their folders stay{differences(want, left)}")
+    registration_gone("I")
+
+    # J: an installation put straight into the Documents folder: everything of ours goes, the folder
+    # itself stays. (A prefix whose Documents is linked to the home folder is not written into.)
+    docs = os.path.join(user_dir(SPARE), "Documents")
+    if os.path.islink(docs) or (os.path.isdir(docs) and os.listdir(docs)):
+        print("J: skipped: the prefix's Documents folder is a link or not empty")
+    else:
+        docs_w = "C:\\users\\" + os.path.basename(user_dir(SPARE)) + "\\Documents"
+        rc, _, _ = wine(setup_exe, "/silent", "/cd", iso, "/dir", docs_w)
+        check(rc == 0 and os.path.exists(os.path.join(docs, "uninstall.exe")), "J: installed into Documents")
+        rc, _, _ = wine(docs_w + "\\uninstall.exe", "/uninstall", "/quiet")
+        end_session()
+        check(rc == 0 and os.path.isdir(docs) and listing(docs) == {},
+              f"J: the Documents folder stays, empty ({listing(docs) if os.path.isdir(docs) else 'gone'})")
+        registration_gone("J")
 
 
 def stage2(folder, cwd):

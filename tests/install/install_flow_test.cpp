@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "import_swap.h"
 #include "install/install.h"
 #include "support.h"
 
@@ -87,5 +91,103 @@ TEST(do_install, icon_from_the_title_picture_or_none) {
         } else {
             EXPECT_TRUE(slurp(exe) == carried);  // as carried: no icon of its own
         }
+    }
+}
+
+// A disk that fills during the late stages: the resource update cuts the game executable short, or
+// the uninstaller's copy stops halfway. The replacements reach the real calls through the swaps.
+static struct {
+    std::string cut_exe;          // the file the failing update leaves cut short, or none
+    bool fail_next_write;         // set by the cut when the game executable's second write fails too
+    bool fail_rewrite;
+    bool cut_uninstaller;
+    decltype(&EndUpdateResourceA) end_update;
+    decltype(&WriteFile) write;
+    decltype(&CopyFileA) copy;
+} late;
+
+static void cut_in_half(const std::string &path) {
+    std::string bytes = slurp(path);
+    spit(path, bytes.substr(0, bytes.size() / 2));
+}
+static BOOL WINAPI end_update_cutting(HANDLE h, BOOL discard) {
+    if (late.cut_exe.empty()) return late.end_update(h, discard);
+    late.end_update(h, TRUE);
+    cut_in_half(late.cut_exe);
+    late.fail_next_write = late.fail_rewrite;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+static BOOL WINAPI write_failing_once(HANDLE h, LPCVOID data, DWORD n, LPDWORD put, LPOVERLAPPED o) {
+    if (!late.fail_next_write) return late.write(h, data, n, put, o);
+    late.fail_next_write = false;
+    *put = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+static BOOL WINAPI copy_cut_short(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
+    BOOL ok = late.copy(from, to, fail_if_exists);
+    if (!late.cut_uninstaller || !strstr(to, "uninstall.exe")) return ok;
+    cut_in_half(to);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST(do_install, a_late_full_disk_leaves_no_cut_program) {
+    std::string carried = carried_game_exe();
+    struct {
+        const char *name;
+        bool cut_icon, fail_rewrite, cut_uninstaller;
+        int result;
+        bool game_exe, uninstaller;
+        std::vector<std::string> last_lines;  // "%s" stands for the install folder
+    } cases[] = {
+        {"the icon update cuts the program", true, false, false, 1, true, true,
+         {"ERROR: cannot write the game executable's icon", "Done."}},
+        {"and the program cannot be written again", true, true, false, 0, false, false,
+         {"ERROR: cannot write the game executable's icon", "write failed: %s\\drovenhelm.exe",
+          "ERROR: cannot write %s\\drovenhelm.exe"}},
+        {"the uninstaller's copy is cut short", false, false, true, 1, true, false,
+         {"cannot write %s\\uninstall.exe", "Done."}},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        setup_opts o = {};
+        std::string cd = temp_dir("latecd");  // the smallest game CD, with the title animation
+        spit(cd + "\\SKIPIT.EXE", "MZ");
+        spit(cd + "\\BDROV1DK.AVI", "RIFF");
+        spit(cd + "\\TITLE.FLI", slurp(testdata("gamecd\\tree\\TITLE.FLI")));
+        snprintf(o.cd, sizeof o.cd, "%s", cd.c_str());
+        snprintf(o.dir, sizeof o.dir, "%s", (temp_dir("late") + "\\Drovenhelm").c_str());
+        std::string dir = o.dir, exe = dir + "\\drovenhelm.exe";
+        late.cut_exe = c.cut_icon ? exe : "";
+        late.fail_rewrite = c.fail_rewrite;
+        late.fail_next_write = false;
+        late.cut_uninstaller = c.cut_uninstaller;
+        log_capture log;
+        int result;
+        {
+            import_swap end("kernel32.dll", "EndUpdateResourceA", (void *)end_update_cutting);
+            import_swap write("kernel32.dll", "WriteFile", (void *)write_failing_once);
+            import_swap copy("kernel32.dll", "CopyFileA", (void *)copy_cut_short);
+            ASSERT_TRUE(end.ok() && write.ok() && copy.ok());
+            late.end_update = (decltype(late.end_update))end.original;
+            late.write = (decltype(late.write))write.original;
+            late.copy = (decltype(late.copy))copy.original;
+            result = do_install(&o, NULL, NULL);
+        }
+        EXPECT_EQ(result, c.result);
+        std::vector<std::string> lines = log.lines(), want;
+        for (const std::string &l : c.last_lines) {
+            size_t at = l.find("%s");
+            want.push_back(at == std::string::npos ? l : l.substr(0, at) + dir + l.substr(at + 2));
+        }
+        ASSERT_GE(lines.size(), want.size());
+        EXPECT_EQ(std::vector<std::string>(lines.end() - want.size(), lines.end()), want);
+        EXPECT_EQ(exists(exe), c.game_exe);
+        if (c.game_exe && c.cut_icon) {
+            EXPECT_TRUE(slurp(exe) == carried);  // as carried, without the icon
+        }
+        EXPECT_EQ(exists(dir + "\\uninstall.exe"), c.uninstaller);
     }
 }
