@@ -29,20 +29,9 @@ def defaults_line(exe, env=None):
     """Runs a silent install that fails at once (its CD is missing) and returns the defaults line."""
     p = subprocess.run([WINE_RUN, exe, "/silent", "/cd", "C:\\missing.iso", "/dir", "C:\\dvmodes\\x"],
                        stdin=subprocess.DEVNULL, capture_output=True, env=env, timeout=120)
-    log = setup_log_in(env) or []
+    log = setup_log(env["WINEPREFIX"] if env else PREFIX) or []
     lines = [l for l in log if l.startswith("defaults: ")]
     return p.returncode, lines[0] if lines else None
-
-
-def setup_log_in(env):
-    if env is None:
-        return setup_log()
-    users = os.path.join(env["WINEPREFIX"], "drive_c", "users")
-    for u in os.listdir(users):
-        p = os.path.join(users, u, "Temp", "drovenhelm_setup.log")
-        if os.path.exists(p):
-            return open(p, "rb").read().decode("latin-1").replace("\r", "").splitlines()
-    return None
 
 
 iso = os.path.join(gamecd, "gamecd.iso")

@@ -211,8 +211,9 @@ def user_dir(prefix=PREFIX):
     raise RuntimeError("no user folder in the prefix")
 
 
-def setup_log():
-    path = os.path.join(user_dir(), "Temp", "drovenhelm_setup.log")
+def setup_log(prefix=PREFIX):
+    """The lines of the setup's log in the prefix's temporary folder, or None without one."""
+    path = os.path.join(user_dir(prefix), "Temp", "drovenhelm_setup.log")
     if not os.path.exists(path):
         return None
     with open(path, "rb") as f:
