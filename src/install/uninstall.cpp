@@ -95,9 +95,18 @@ int uninstall_stage1(void) {
     return 0;
 }
 
-// What the removal leaves of ours: the game folder or one of the named files (a file held open or
-// denied). The user's own files may keep the install folder; that is no failure.
+// What the removal leaves of ours: a shortcut, the registry entry, the game folder or one of the
+// named files (a file held open or denied). The user's own files may keep the install folder; that
+// is no failure.
 static int installation_remains(const char *folder) {
+    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+    shortcut_paths(startmenu, desktop);
+    if ((startmenu[0] && path_exists(startmenu)) || (desktop[0] && path_exists(desktop))) return 1;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return 1;
+    }
     char path[PATH_TEXT];
     if (join_path(path, sizeof path, folder, "game") && path_exists(path)) return 1;
     for (const char *f : files)

@@ -4,6 +4,9 @@
 // stages that never stop an install must end in "Done."; what is on disk is the reference install's
 // bytes, or a prefix of them when the install failed; nothing is written outside the install folder
 // and the registry key; and a fault-free install into the same folder then gives the whole tree.
+// The uninstaller's stage 2 is swept the same way over an installation that holds a file of the
+// user's: the file stays, nothing outside the folder, the registry key and the two shortcuts is
+// touched, and the final box says "has been removed." only when nothing of ours is left.
 // The test run takes every third N (FAULT_SWEEP_EVERY, default 3); FAULT_SWEEP_EVERY=1 runs them all.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -15,7 +18,10 @@
 #include <vector>
 
 #include "fault_injector.h"
+#include "import_swap.h"
 #include "install/install.h"
+#include "install/uninstall.h"
+#include "util/state.h"
 #include "support.h"
 
 typedef std::map<std::string, std::string> tree_bytes;  // relative path: bytes ("/" for a folder)
@@ -206,6 +212,135 @@ static void sweep(const char *form, const char *source) {
     printf("%s: %ld calls, %d runs (every %ld), the game executable written at call %ld\n", form, count, runs, every,
            boundary);
     for (auto &kv : table) printf("  %-28s %d\n", kv.first.c_str(), kv.second);
+    remove_tree(base);
+}
+
+// The uninstaller's stage 2 on an installed tree that also holds a file of the user's. Its pause and
+// its final box are replaced: the box's text is recorded instead.
+static std::string box_text;
+static int WINAPI recording_box(HWND, LPCSTR text, LPCSTR, UINT) {
+    box_text = text;
+    return IDOK;
+}
+static void WINAPI no_pause(DWORD) {}
+
+static const char user_file[] = "notes.txt", user_bytes[] = "the user's own notes";
+
+struct uninstall_result {
+    int returned;
+    std::string box;
+    tree_bytes tree;
+    bool key, startmenu, desktop;  // still there
+    std::vector<fault_call> calls;
+    const char *failed;
+    DWORD ms;
+};
+
+static bool key_exists() {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    RegCloseKey(k);
+    return true;
+}
+
+static uninstall_result uninstall(const std::string &dir, long fail_at) {
+    uninstall_result r;
+    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+    shortcut_paths(startmenu, desktop);
+    box_text = "(no box)";
+    DWORD start = GetTickCount();
+    quiet = 0;
+    {
+        import_swap box("user32.dll", "MessageBoxA", (void *)recording_box);
+        import_swap pause("kernel32.dll", "Sleep", (void *)no_pause);
+        faults().arm(fail_at);
+        try {
+            r.returned = uninstall_stage2(dir.c_str());
+        } catch (...) {
+            r.returned = -1;
+        }
+        faults().disarm();
+    }
+    r.ms = GetTickCount() - start;
+    r.box = box_text;
+    r.failed = faults().failed;
+    r.calls = faults().log;
+    read_tree(dir, "", &r.tree);
+    r.key = key_exists();
+    r.startmenu = exists(startmenu);
+    r.desktop = exists(desktop);
+    return r;
+}
+
+static std::string check_uninstall_writes(const uninstall_result &r, const std::string &dir) {
+    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+    shortcut_paths(startmenu, desktop);
+    for (const fault_call &c : r.calls) {
+        if (!c.writes) continue;
+        if (starts_with(c.path, dir + "\\") || _stricmp(c.path.c_str(), dir.c_str()) == 0) continue;
+        if (c.path == std::string("registry:") + UNINSTALL_KEY) continue;
+        if (_stricmp(c.path.c_str(), startmenu) == 0 || _stricmp(c.path.c_str(), desktop) == 0) continue;
+        return std::string(c.name) + " on " + c.path;
+    }
+    return "";
+}
+
+static void install_with_user_file(const std::string &cd, const std::string &dir) {
+    ASSERT_EQ(install(cd, dir, 0).returned, 1);
+    spit(dir + "\\" + user_file, user_bytes);
+}
+
+TEST(fault_sweep, uninstall) {
+    std::string cd = testdata("sweepcd\\sweepcd.cue");
+    std::string base = temp_dir("sweep-uninstall");
+    const std::string removed = "Drovenhelm has been removed.";
+    const tree_bytes only_users = {{user_file, user_bytes}};
+
+    install_with_user_file(cd, base + "\\ref");
+    tree_bytes installed;
+    read_tree(base + "\\ref", "", &installed);
+    uninstall_result ref = uninstall(base + "\\ref", 0);
+    ASSERT_EQ(ref.returned, 0);
+    ASSERT_EQ(ref.box, removed);
+    ASSERT_TRUE(ref.tree == only_users);
+    EXPECT_EQ(check_uninstall_writes(ref, base + "\\ref"), "");
+    long count = (long)ref.calls.size();
+
+    long every = 3;
+    if (const char *e = getenv("FAULT_SWEEP_EVERY")) every = atol(e) > 0 ? atol(e) : 1;
+    std::map<std::string, int> table;
+    int runs = 0;
+    for (long n = 1; n <= count; n += every) {
+        std::string dir = base + "\\u" + std::to_string(n);
+        install_with_user_file(cd, dir);
+        uninstall_result r = uninstall(dir, n);
+        runs++;
+        std::string what = std::string("N=") + std::to_string(n) + " " + (r.failed ? r.failed : "(none)") + " on " +
+                           (n <= (long)r.calls.size() ? r.calls[n - 1].path : std::string("?")) + ": returned " +
+                           std::to_string(r.returned) + ", box \"" + r.box + "\"";
+        bool ours_remain = r.tree != only_users || r.key || r.startmenu || r.desktop;
+        std::string how;
+        if (r.returned == 0 && r.box == removed && !ours_remain) {
+            how = "removed, and said so";
+        } else if (r.returned == 0 && r.box.find("could not be removed completely") != std::string::npos && ours_remain) {
+            how = "some remains, and said so";
+        } else if (r.returned == 1 && r.box.find("No Drovenhelm installation was found") != std::string::npos) {
+            how = "not recognised, nothing removed";
+            tree_bytes want = installed;
+            EXPECT_TRUE(r.tree == want && r.key) << "an installation not recognised lost something: " << what;
+        } else {
+            how = "anything else";
+            ADD_FAILURE() << what << (ours_remain ? " (something of ours remains)" : " (nothing of ours remains)");
+        }
+        table[how]++;
+        EXPECT_LT(r.ms, 10000u) << what;
+        EXPECT_EQ(r.tree.count(user_file) ? r.tree.at(user_file) : "(gone)", user_bytes) << what;
+        EXPECT_EQ(check_uninstall_writes(r, dir), "") << what;
+
+        remove_tree(dir);
+    }
+    printf("uninstall: %ld calls, %d runs (every %ld)\n", count, runs, every);
+    for (auto &kv : table) printf("  %-34s %d\n", kv.first.c_str(), kv.second);
     remove_tree(base);
 }
 

@@ -27,6 +27,7 @@ decltype(&CreateDirectoryA) real_CreateDirectoryA;
 decltype(&FindFirstFileA) real_FindFirstFileA;
 decltype(&FindNextFileA) real_FindNextFileA;
 decltype(&GetFileAttributesA) real_GetFileAttributesA;
+decltype(&GetFinalPathNameByHandleA) real_GetFinalPathNameByHandleA;
 decltype(&SetFileAttributesA) real_SetFileAttributesA;
 decltype(&CopyFileA) real_CopyFileA;
 decltype(&DeleteFileA) real_DeleteFileA;
@@ -135,6 +136,10 @@ static DWORD WINAPI fake_GetFileAttributesA(LPCSTR path) {
     if (hit("GetFileAttributesA", path, false, ERROR_ACCESS_DENIED)) return INVALID_FILE_ATTRIBUTES;
     return real_GetFileAttributesA(path);
 }
+static DWORD WINAPI fake_GetFinalPathNameByHandleA(HANDLE h, LPSTR out, DWORD size, DWORD flags) {
+    if (hit("GetFinalPathNameByHandleA", h, false, ERROR_ACCESS_DENIED)) return 0;
+    return real_GetFinalPathNameByHandleA(h, out, size, flags);
+}
 static BOOL WINAPI fake_SetFileAttributesA(LPCSTR path, DWORD attr) {
     if (hit("SetFileAttributesA", path, true, ERROR_ACCESS_DENIED)) return FALSE;
     return real_SetFileAttributesA(path, attr);
@@ -238,6 +243,8 @@ fault_injector &faults(void) {
     swap_import("kernel32.dll", "FindFirstFileA", fake_FindFirstFileA, &real_FindFirstFileA);
     swap_import("kernel32.dll", "FindNextFileA", fake_FindNextFileA, &real_FindNextFileA);
     swap_import("kernel32.dll", "GetFileAttributesA", fake_GetFileAttributesA, &real_GetFileAttributesA);
+    swap_import("kernel32.dll", "GetFinalPathNameByHandleA", fake_GetFinalPathNameByHandleA,
+                &real_GetFinalPathNameByHandleA);
     swap_import("kernel32.dll", "SetFileAttributesA", fake_SetFileAttributesA, &real_SetFileAttributesA);
     swap_import("kernel32.dll", "CopyFileA", fake_CopyFileA, &real_CopyFileA);
     swap_import("kernel32.dll", "DeleteFileA", fake_DeleteFileA, &real_DeleteFileA);
