@@ -231,9 +231,9 @@ static walk_answer copy_into(void *user, const folder_entry *e) {
     const folder_job *j = (const folder_job *)user;
     char to[PATH_TEXT];
     fmt_cut(to, sizeof to, "%s\\%s", j->dest, e->rel);
-    int ok = copy_file(e->path, to, j->p);
-    SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);  // CD files arrive read-only
-    return ok ? WALK_NEXT : WALK_STOP;
+    if (copy_file(e->path, to, j->p)) return WALK_NEXT;
+    SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);  // a read-only file left by an earlier copy, say
+    return WALK_STOP;
 }
 
 static walk_answer make_folder(void *user, const folder_entry *e) {

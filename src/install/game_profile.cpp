@@ -29,7 +29,6 @@ static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
         setup_log("ERROR: cannot write %s", to);
         return WALK_STOP;
     }
-    SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
     return WALK_NEXT;
 }
 

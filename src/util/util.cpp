@@ -142,6 +142,12 @@ int copy_file(const char *src, const char *dst, progress *p) {
         }
         if (p) progress_add(p, got);
     }
+    // Normal attributes (CD files arrive read-only), set through the open handle: under Wine, opening
+    // the file again by its path costs more than the whole copy of a small file.
+    FILE_BASIC_INFO info;
+    memset(&info, 0, sizeof info);  // times of 0 stay as they are
+    info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(out.h, FileBasicInfo, &info, sizeof info);
     return 1;
 }
 

@@ -59,6 +59,8 @@ int make_dirs(const char *path);
 int write_file(const char *path, const void *data, uint64_t size);
 // The whole file in a heap block with one spare byte after it; the caller frees it with free().
 void *read_file(const char *path, uint64_t *size);
+// Copies src to dst (replaced, its parent folders made when missing) in 1 MiB blocks, adding each
+// block to p; a copied file is left with normal attributes. 1 when the whole file was copied.
 int copy_file(const char *src, const char *dst, progress *p);
 // Where the file or folder at path really lies, links followed, as the platform names it through
 // an open handle ("C:\\Games\\x", "\\\\server\\share\\x"); 0 when it cannot be opened or named whole.
