@@ -150,12 +150,6 @@ TEST(iso_copy, read_error_mid_file_keeps_the_partial_file) {
     cd_close(s);
 }
 
-static BOOL WINAPI disk_full_write(HANDLE, LPCVOID, DWORD, LPDWORD put, LPOVERLAPPED) {
-    *put = 0;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
 TEST(iso_copy, a_failed_write_names_the_file) {
     iso_builder b = small_volume();
     cd_source *s = open_bytes(b.bytes());
@@ -164,7 +158,7 @@ TEST(iso_copy, a_failed_write_names_the_file) {
     log_capture log;
     int result;
     {
-        import_swap swap("kernel32.dll", "WriteFile", (void *)disk_full_write);
+        import_swap swap("kernel32.dll", "WriteFile", (void *)write_fails_disk_full);
         ASSERT_TRUE(swap.ok());
         result = cd_copy_all(s, dest.c_str(), NULL);
     }

@@ -63,13 +63,6 @@ static void remove_tree(const std::string &path) {
     RemoveDirectoryA(path.c_str());
 }
 
-static std::string carried_game_exe() {
-    HRSRC r = FindResourceA(NULL, "GAMEEXE", RT_RCDATA);
-    HGLOBAL g = r ? LoadResource(NULL, r) : NULL;
-    const char *p = g ? (const char *)LockResource(g) : NULL;
-    return p ? std::string(p, SizeofResource(NULL, r)) : std::string();
-}
-
 static bool starts_with(const std::string &s, const std::string &prefix) {
     return s.size() >= prefix.size() && _strnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0;
 }

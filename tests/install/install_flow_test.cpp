@@ -49,13 +49,6 @@ TEST(do_install, progress_has_one_total_and_only_rises) {
     }
 }
 
-static std::string carried_game_exe() {
-    HRSRC r = FindResourceA(NULL, "GAMEEXE", RT_RCDATA);
-    HGLOBAL g = r ? LoadResource(NULL, r) : NULL;
-    const char *p = g ? (const char *)LockResource(g) : NULL;
-    return p ? std::string(p, SizeofResource(NULL, r)) : std::string();
-}
-
 static std::vector<std::string> icon_ids(const std::string &exe) {
     std::vector<std::string> ids;
     HMODULE mod = LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);

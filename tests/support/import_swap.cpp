@@ -40,3 +40,9 @@ import_swap::import_swap(const char *dll, const char *name, void *replacement)
 import_swap::~import_swap() {
     if (slot) write_slot(slot, original);
 }
+
+BOOL WINAPI write_fails_disk_full(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}

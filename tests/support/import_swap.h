@@ -2,6 +2,7 @@
 // one DLL, so that a test can make a platform or C runtime call fail where the code under test
 // makes it. The swap lasts for the life of the object.
 #pragma once
+#include <windows.h>
 
 struct import_swap {
     void **slot;
@@ -14,3 +15,6 @@ struct import_swap {
     void operator=(const import_swap &) = delete;
     bool ok() const { return slot != nullptr; }
 };
+
+// A replacement for WriteFile that fails every write as a full disk does.
+BOOL WINAPI write_fails_disk_full(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);

@@ -67,3 +67,10 @@ std::vector<std::string> log_capture::lines() {
     }
     return v;
 }
+
+std::string carried_game_exe() {
+    HRSRC r = FindResourceA(NULL, "GAMEEXE", RT_RCDATA);
+    HGLOBAL g = r ? LoadResource(NULL, r) : NULL;
+    const char *p = g ? (const char *)LockResource(g) : NULL;
+    return p ? std::string(p, SizeofResource(NULL, r)) : std::string();
+}

@@ -25,3 +25,6 @@ struct log_capture {
     std::string text();                 // everything logged so far, with "\n" line ends
     std::vector<std::string> lines();
 };
+
+// The game executable as this test program carries it (resource "GAMEEXE"), or "" without one.
+std::string carried_game_exe();

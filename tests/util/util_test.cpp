@@ -221,19 +221,13 @@ TEST(copy_file, failures_name_the_file_and_create_no_destination) {
     EXPECT_TRUE(DeleteFileA((t + "\\src").c_str()));
 }
 
-static BOOL WINAPI disk_full_write(HANDLE, LPCVOID, DWORD, LPDWORD put, LPOVERLAPPED) {
-    *put = 0;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
 TEST(copy_file, a_failed_write_names_the_destination) {
     std::string t = temp_dir("cfw");
     spit(t + "\\src", "abc");
     log_capture log;
     int result;
     {
-        import_swap swap("kernel32.dll", "WriteFile", (void *)disk_full_write);
+        import_swap swap("kernel32.dll", "WriteFile", (void *)write_fails_disk_full);
         ASSERT_TRUE(swap.ok());
         result = copy_file((t + "\\src").c_str(), (t + "\\dst").c_str(), NULL);
     }
