@@ -65,7 +65,7 @@ for image in ("copying.iso", "joliet.iso", "copying-rr.iso", "deep-directory.iso
         # ISO 9660 tree that we read has them there (xorriso puts them back, so it is no reference).
         mine = {k: v for k, v in mine.items() if not k.startswith("rr_moved/")}
     d = diff(iso_info_entries(path), mine, "iso-info", "discinfo")
-    check(rc == 0 and not d, f"{image}: agrees with iso-info -l\n{d}")
+    check(rc == 0 and not d, f"{image}: agrees with iso-info -l (exit {rc}, {err.strip()[-200:]!r})\n{d}")
     if image in ("copying.iso", "multi_extent_8k.iso"):  # no Rock Ridge
         dest = os.path.join(work, "copy-" + image)
         rc, _, err = discinfo("--copy", winpath(dest), winpath(path))
