@@ -61,15 +61,20 @@ sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw gamecd/a3.raw synth 1.
 cat gamecd/gamecd-raw.bin gamecd/a2.raw gamecd/a3.raw > gamecd/gamecd.bin
 data=$(( $(stat -c %s gamecd/gamecd-raw.bin) / 2352 ))
 msf() { printf '%02d:%02d:%02d' $(($1 / 4500)) $(($1 / 75 % 60)) $(($1 % 75)); }
-cat > gamecd/gamecd.cue <<CUE
-FILE "GAMECD.BIN" BINARY
+# A sheet for one BIN: the data track, then two audio tracks at the given sectors.
+# cue_sheet BIN_NAME AUDIO2_START AUDIO3_START
+cue_sheet() {
+  cat <<CUE
+FILE "$1" BINARY
   TRACK 01 MODE1/2352
     INDEX 01 00:00:00
   TRACK 02 AUDIO
-    INDEX 01 $(msf $data)
+    INDEX 01 $(msf $2)
   TRACK 03 AUDIO
-    INDEX 01 $(msf $((data + 150)))
+    INDEX 01 $(msf $3)
 CUE
+}
+cue_sheet GAMECD.BIN $data $((data + 150)) > gamecd/gamecd.cue
 rm gamecd/a2.raw gamecd/a3.raw
 # The same CD as the disc copiers keep it: CloneCD (.ccd, .img, .sub) and Alcohol (.mds, .mdf) with
 # 2352-byte sectors, and Alcohol with subchannel (2448) and with the data track as user data (2048).
@@ -98,15 +103,7 @@ sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a2.raw synth 0
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a3.raw synth 0.04 pinknoise vol 0.3
 cat sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw > sweepcd/sweepcd.bin
 data=$(( $(stat -c %s sweepcd/raw.bin) / 2352 ))
-cat > sweepcd/sweepcd.cue <<CUE
-FILE "sweepcd.bin" BINARY
-  TRACK 01 MODE1/2352
-    INDEX 01 00:00:00
-  TRACK 02 AUDIO
-    INDEX 01 $(msf $data)
-  TRACK 03 AUDIO
-    INDEX 01 $(msf $((data + 4)))
-CUE
+cue_sheet sweepcd.bin $data $((data + 4)) > sweepcd/sweepcd.cue
 rm sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 4:0 --audio 3:0 sweepcd/sweepcd.iso sweepcd/sweepcd.nrg
 

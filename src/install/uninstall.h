@@ -13,7 +13,8 @@ int uninstall_stage1(void);
 int uninstall_stage2(const char *folder);
 // When the folder (made absolute) holds our installation: removes the shortcuts, the registry entry,
 // the game folder, the install folder's own files and the folder itself when it is left empty (a
-// drive root and the shell's own folders, Documents say, always stay), and returns 1. Otherwise (an empty folder text included) removes nothing at all and returns 0.
+// drive root and the shell's own folders, Documents say, always stay), and returns 1. Otherwise (an
+// empty folder text included) removes nothing at all and returns 0.
 int do_uninstall(const char *folder);
 // Removes a folder with everything in it; links are removed as links and never entered. Whatever
 // does not really lie at its own name inside the folder (a link the platform shows as a plain file

@@ -6,6 +6,8 @@ import struct
 import subprocess
 import zlib
 
+from iso_info import iso_info_listing
+
 WINE_RUN = os.environ["WINE_RUN"]
 BIN = os.environ["BIN"]
 TEST_BIN = os.environ["TEST_BIN"]
@@ -148,26 +150,15 @@ def report_value(report, key):
 
 def iso_info_entries(image):
     """The same map from libcdio's iso-info, multi-extent parts summed, cut at the copy's depth limit."""
-    text = subprocess.run(["iso-info", "--no-joliet", "--no-rock-ridge", "-l", image],
-                          capture_output=True, text=True, errors="replace").stdout
-    out, folder = {}, None
-    for line in text.splitlines():
-        m = re.match(r"^(/.*):$", line)
-        if m:
-            folder = m.group(1).strip("/")
-            continue
-        m = re.match(r"^\s+([d-]) \[LSN\s+\d+\]\s+(\d+) \S+ \d+ \d+ [\d:]+\s+(.*)$", line)
-        if not m or folder is None or m.group(3) in (".", ".."):
-            continue
-        name = m.group(3)
-        name = re.sub(r";\d*$", "", name).rstrip(".")
-        path = (folder + "/" + name if folder else name).lower()
+    out = {}
+    for kind, rel, _, size in iso_info_listing(image):
+        path = rel.lower()
         depth = path.count("/")  # folders above: a file in a folder at depth 16 has 16
-        if m.group(1) == "d":
+        if kind == "d":
             if depth + 1 <= MAX_DEPTH:
                 out[path] = None
         elif depth <= MAX_DEPTH:
-            out[path] = out.get(path, 0) + int(m.group(2))
+            out[path] = out.get(path, 0) + size
     return out
 
 

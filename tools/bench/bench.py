@@ -25,6 +25,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "tools"))
+from iso_info import iso_info_listing  # noqa: E402
+
 MB = 1000 * 1000
 WAV_HEADER = 44
 ISO_SECTOR = 2048
@@ -206,24 +209,9 @@ def output_check(measure, want):
 def iso_files(iso):
     """(relative path, first sector, size) of every file of the volume and the relative path of every
     folder, as libcdio's iso-info lists them (plain ISO 9660 names, without versions)."""
-    text = subprocess.run(["iso-info", "--no-joliet", "--no-rock-ridge", "-l", iso], capture_output=True,
-                          text=True, errors="replace", check=True).stdout
-    files, folders, folder = [], [], None
-    for line in text.splitlines():
-        m = re.match(r"^(/.*):$", line)
-        if m:
-            folder = m.group(1).strip("/")
-            continue
-        m = re.match(r"^\s+([d-]) \[LSN\s+(\d+)\]\s+(\d+) \S+ \d+ \d+ [\d:]+\s+(.*)$", line)
-        if not m or folder is None or m.group(4) in (".", ".."):
-            continue
-        name = re.sub(r";\d*$", "", m.group(4)).rstrip(".")
-        rel = folder + "/" + name if folder else name
-        if m.group(1) == "d":
-            folders.append(rel)
-        else:
-            files.append((rel, int(m.group(2)), int(m.group(3))))
-    return files, folders
+    entries = iso_info_listing(iso, check=True)
+    files = [(rel, lsn, size) for kind, rel, lsn, size in entries if kind == "-"]
+    return files, [rel for kind, rel, _, _ in entries if kind == "d"]
 
 
 def report(source):

@@ -22,23 +22,12 @@
 #include <vector>
 
 #include "../../src/util/handles.h"
+#include "raw_io.h"
 
 enum { USER_DATA = 2048, RAW = 2352, COPY_BLOCK = 1 << 20, ISO_BLOCK_SECTORS = 32, AUDIO_SECTORS = 75 };
 
-static HANDLE open_read(const char *path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-}
 static HANDLE create(const char *path) {
     return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-static int seek_to(HANDLE h, unsigned long long at) {
-    LARGE_INTEGER li;
-    li.QuadPart = (LONGLONG)at;
-    return SetFilePointerEx(h, li, NULL, FILE_BEGIN);
-}
-static int read_all(HANDLE h, void *buf, DWORD n) {
-    DWORD got = 0;
-    return ReadFile(h, buf, n, &got, NULL) && got == n;
 }
 static int write_all(HANDLE h, const void *buf, DWORD n) {
     DWORD put = 0;

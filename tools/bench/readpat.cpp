@@ -15,23 +15,9 @@
 #include <vector>
 
 #include "../../src/util/handles.h"
+#include "raw_io.h"
 
 enum { USER_DATA = 2048 };
-
-static HANDLE open_read(const char *path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-}
-
-static int seek_to(HANDLE h, unsigned long long at) {
-    LARGE_INTEGER li;
-    li.QuadPart = (LONGLONG)at;
-    return SetFilePointerEx(h, li, NULL, FILE_BEGIN);
-}
-
-static int read_all(HANDLE h, void *buf, DWORD n) {
-    DWORD got = 0;
-    return ReadFile(h, buf, n, &got, NULL) && got == n;
-}
 
 static unsigned long long file_size(const char *path) {
     WIN32_FILE_ATTRIBUTE_DATA a;
