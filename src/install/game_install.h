@@ -12,6 +12,9 @@ uint64_t game_audio_bytes(cd_source *s);
 int game_install_audio(cd_source *s, const char *game_dir, progress *p);
 // The root files of the copied CD, less the videos, into the hard-disk folder, and CD.DAT.
 int game_install_files(const char *cd_dir, const char *hd_dir);
+// 1 when the game folder is an install's: game\hd\CD.DAT is there, or it holds nothing but the
+// folders an install makes first (cd, hd, cdaudio), as an install that failed early leaves it.
+int game_folder_is_ours(const char *game_dir);
 // The title picture, relative to the CD's root.
 const char *game_icon_lbm(void);
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "util/folder_walk.h"
+#include "util/paths.h"
 
 static const char *const files[] = {"SKIPIT.EXE", "BDROV1DK.AVI", NULL};
 
@@ -14,6 +15,33 @@ int game_is_cd(cd_source *s) {
 }
 
 const char *game_icon_lbm(void) { return "TITLE.FLI"; }
+
+// The folders an install makes in the game folder, before it writes anything else there.
+static const char *const game_folders[] = {"cd", "hd", "cdaudio"};
+
+static walk_answer find_other(void *found, const folder_entry *e) {
+    int ours = 0;
+    if (e->find->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        for (const char *f : game_folders) ours = ours || ascii_same(e->find->cFileName, f);
+    if (ours) return WALK_NEXT;
+    *(int *)found = 1;
+    return WALK_STOP;
+}
+
+// What cannot be listed cannot be told to be ours.
+static walk_answer unlisted_other(void *found, const char *, const char *, DWORD) {
+    *(int *)found = 1;
+    return WALK_STOP;
+}
+
+int game_folder_is_ours(const char *game_dir) {
+    char cd_dat[PATH_TEXT];
+    if (path_join(cd_dat, sizeof cd_dat, game_dir, "hd\\CD.DAT") && path_exists(cd_dat)) return 1;
+    int other = 0;
+    folder_visitor v = {find_other, find_other, NULL, unlisted_other, &other};
+    folder_walk(game_dir, &v);
+    return !other;
+}
 
 static int is_video(const char *name) {
     const char *ext = strrchr(name, '.');

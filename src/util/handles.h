@@ -1,4 +1,4 @@
-// Owners of Win32 handles: closed on every path, never copied.
+// Owners of Win32 handles, registry keys and COM interfaces: released on every path, never copied.
 #pragma once
 #include <windows.h>
 
@@ -22,4 +22,21 @@ struct find_guard {
     find_guard(const find_guard &) = delete;
     void operator=(const find_guard &) = delete;
     bool ok() const { return h != INVALID_HANDLE_VALUE; }
+};
+
+struct key_guard {
+    HKEY k = NULL;
+    key_guard() = default;
+    ~key_guard() { if (k) RegCloseKey(k); }
+    key_guard(const key_guard &) = delete;
+    void operator=(const key_guard &) = delete;
+};
+
+template <class T> struct com_guard {
+    T *p = nullptr;
+    com_guard() = default;
+    ~com_guard() { if (p) p->Release(); }
+    com_guard(const com_guard &) = delete;
+    void operator=(const com_guard &) = delete;
+    T *operator->() const { return p; }
 };

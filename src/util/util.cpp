@@ -70,26 +70,6 @@ int write_file(const char *path, const void *data, uint64_t size) {
     return 1;
 }
 
-int real_path(const char *path, char out[PATH_TEXT]) {
-    handle_guard h(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
-    char named[PATH_TEXT + 8];
-    DWORD n = h.ok() ? GetFinalPathNameByHandleA(h.h, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) : 0;
-    if (n == 0 || n >= sizeof named) return 0;
-    // "\\?\C:\x" and "\\?\UNC\server\x" are the long-path forms of "C:\x" and "\\server\x".
-    const char *plain = named;
-    char unc[PATH_TEXT + 8];
-    if (_strnicmp(named, "\\\\?\\UNC\\", 8) == 0) {
-        fmt_cut(unc, sizeof unc, "\\%s", named + 7);
-        plain = unc;
-    } else if (strncmp(named, "\\\\?\\", 4) == 0) {
-        plain = named + 4;
-    }
-    if (strlen(plain) >= PATH_TEXT) return 0;
-    strcpy(out, plain);
-    return 1;
-}
-
 void *read_file(const char *path, uint64_t *size) {
     handle_guard h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     if (!h.ok()) return NULL;

@@ -62,9 +62,6 @@ void *read_file(const char *path, uint64_t *size);
 // Copies src to dst (replaced, its parent folders made when missing) in 1 MiB blocks, adding each
 // block to p; a copied file is left with normal attributes. 1 when the whole file was copied.
 int copy_file(const char *src, const char *dst, progress *p);
-// Where the file or folder at path really lies, links followed, as the platform names it through
-// an open handle ("C:\Games\x", "\\server\share\x"); 0 when it cannot be opened or named whole.
-int real_path(const char *path, char out[PATH_TEXT]);
 // Size in bytes of the file at path; 0 when it cannot be had.
 int file_size(const char *path, uint64_t *size);
 // Seeks the open file h (a HANDLE) to byte at and reads exactly len bytes; 0 on any shortfall.

@@ -5,9 +5,11 @@
 #include <thread>
 #include <vector>
 
+#include "fault_injector.h"
 #include "install/install.h"
 #include "install/uninstall.h"
 #include "support.h"
+#include "util/state.h"
 
 static DWORD attributes(const std::string &path) { return GetFileAttributesA(path.c_str()); }
 
@@ -72,35 +74,36 @@ TEST(delete_tree, a_missing_folder_is_not_there) {
     EXPECT_EQ(delete_tree(gone.c_str()), 0);
 }
 
-static void make_registration(void) {
+// The registry entry and both shortcuts as an install into folder leaves them.
+static void make_registration(const std::string &folder) {
     HKEY k;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, NULL, 0, KEY_WRITE, NULL, &k, NULL), ERROR_SUCCESS);
+    RegSetValueExA(k, "InstallLocation", 0, REG_SZ, (const BYTE *)folder.c_str(), (DWORD)folder.size() + 1);
     RegCloseKey(k);
     char startmenu[PATH_TEXT], desktop[PATH_TEXT];
     shortcut_paths(startmenu, desktop);
     ASSERT_TRUE(startmenu[0] && desktop[0]);
-    spit(startmenu, "link");
-    spit(desktop, "link");
+    std::string exe = folder + "\\drovenhelm.exe";
+    CoInitialize(NULL);
+    make_link(startmenu, exe.c_str(), folder.c_str());
+    make_link(desktop, exe.c_str(), folder.c_str());
+    CoUninitialize();
     ASSERT_TRUE(exists(startmenu) && exists(desktop));
 }
 
-static void expect_registration_kept(void) {
+static bool entry_exists(void) {
     HKEY k;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k), ERROR_SUCCESS);
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
     RegCloseKey(k);
-    char startmenu[PATH_TEXT], desktop[PATH_TEXT];
-    shortcut_paths(startmenu, desktop);
-    EXPECT_TRUE(exists(startmenu));
-    EXPECT_TRUE(exists(desktop));
+    return true;
 }
 
-static void expect_registration_gone(void) {
-    HKEY k;
-    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, UNINSTALL_KEY, 0, KEY_READ, &k), ERROR_SUCCESS);
+static void expect_registration(bool kept) {
+    EXPECT_EQ(entry_exists(), kept);
     char startmenu[PATH_TEXT], desktop[PATH_TEXT];
     shortcut_paths(startmenu, desktop);
-    EXPECT_FALSE(exists(startmenu));
-    EXPECT_FALSE(exists(desktop));
+    EXPECT_EQ(exists(startmenu), kept);
+    EXPECT_EQ(exists(desktop), kept);
 }
 
 // Which folders count as our installation, and what is left of them. The shortcuts and the registry
@@ -116,13 +119,17 @@ TEST(do_uninstall, removes_only_an_installation) {
         {"installed", {"game\\hd\\CD.DAT", "game\\cd\\TITLE.FLI", "drovenhelm.exe", "uninstall.exe",
                        "drovenhelm_pc.ini", "drovenhelm.log", "setup.log"}, "abs", 1, {}},
         {"only the hard-disk folder", {"game\\hd\\CD.DAT", "game\\save\\slot1.sav"}, "abs", 1, {}},
-        {"only the executable", {"drovenhelm.exe", "game\\save\\slot1.sav"}, "abs", 1, {}},
+        {"only the executable", {"drovenhelm.exe", "uninstall.exe"}, "abs", 1, {}},
+        {"an early install's game folder", {"drovenhelm.exe", "game\\cd\\TITLE.FLI", "game\\cdaudio\\x.wav"}, "abs", 1,
+         {}},
+        {"the executable beside someone else's game folder", {"drovenhelm.exe", "game\\save\\slot1.sav"}, "abs", 0,
+         {"drovenhelm.exe", "game\\save\\slot1.sav"}},
         {"a file of the user's", {"drovenhelm.exe", "game\\hd\\CD.DAT", "notes.txt"}, "abs", 1, {"notes.txt"}},
         {"a Downloads folder", {"game\\readme.txt", "setup.log", "uninstall.exe", "drovenhelm.log"}, "abs", 0,
          {"game\\readme.txt", "setup.log", "uninstall.exe", "drovenhelm.log"}},
         {"CD.DAT in the wrong place", {"game\\CD.DAT", "setup.log"}, "abs", 0, {"game\\CD.DAT", "setup.log"}},
         {"named relative to the current folder", {"game\\hd\\CD.DAT", "setup.log"}, "rel", 1, {}},
-        {"named with a trailing backslash", {"drovenhelm.exe", "game\\x"}, "slash", 1, {}},
+        {"named with a trailing backslash", {"drovenhelm.exe", "game\\hd\\CD.DAT"}, "slash", 1, {}},
     };
     char was[MAX_PATH];
     GetCurrentDirectoryA(sizeof was, was);
@@ -130,7 +137,7 @@ TEST(do_uninstall, removes_only_an_installation) {
         SCOPED_TRACE(c.name);
         std::string parent = temp_dir("uninst"), folder = parent + "\\Drovenhelm PC";
         for (const char *f : c.files) make_file(folder + "\\" + f);
-        make_registration();
+        make_registration(folder);
         std::string given = folder;
         if (std::string(c.given) == "rel") {
             SetCurrentDirectoryA(parent.c_str());
@@ -138,12 +145,9 @@ TEST(do_uninstall, removes_only_an_installation) {
         } else if (std::string(c.given) == "slash") {
             given += "\\";
         }
-        EXPECT_EQ(do_uninstall(given.c_str()), c.ours);
+        EXPECT_EQ(do_uninstall(given.c_str()), c.ours ? UNINSTALL_REMOVED : UNINSTALL_NOT_FOUND);
         SetCurrentDirectoryA(was);
-        if (c.ours)
-            expect_registration_gone();
-        else
-            expect_registration_kept();
+        expect_registration(!c.ours);
         for (const char *f : c.files) {
             bool stays = false;
             for (const char *l : c.left) stays = stays || std::string(l) == f;
@@ -161,10 +165,10 @@ TEST(do_uninstall, an_empty_folder_text_removes_nothing) {
     char was[MAX_PATH];
     GetCurrentDirectoryA(sizeof was, was);
     SetCurrentDirectoryA(here.c_str());
-    make_registration();
-    EXPECT_EQ(do_uninstall(""), 0);
+    make_registration(here);
+    EXPECT_EQ(do_uninstall(""), UNINSTALL_NOT_FOUND);
     SetCurrentDirectoryA(was);
-    expect_registration_kept();
+    expect_registration(true);
     EXPECT_TRUE(exists(here + "\\drovenhelm.exe"));
     EXPECT_TRUE(exists(here + "\\game\\hd\\CD.DAT"));
 }
@@ -181,7 +185,123 @@ TEST(do_uninstall, waits_for_stage_1_to_let_go_of_its_file) {
         Sleep(1000);
         CloseHandle(h);
     });
-    EXPECT_EQ(do_uninstall(folder.c_str()), 1);
+    EXPECT_EQ(do_uninstall(folder.c_str()), UNINSTALL_REMOVED);
     ends.join();
     EXPECT_FALSE(exists(folder));
+}
+
+// Every removal is a disposition on the handle that showed where the object lies: no file or
+// folder of the installation is deleted by its name, which a planted or swapped-in link would
+// redirect.
+TEST(do_uninstall, removes_through_the_checked_handle_only) {
+    std::string folder = temp_dir("uninst") + "\\Drovenhelm PC";
+    for (const char *f : {"drovenhelm.exe", "uninstall.exe", "setup.log", "game\\hd\\CD.DAT", "game\\hd\\saves\\a.sav",
+                          "game\\cd\\VIDEO\\INTRO.AVI", "game\\cdaudio\\track02.wav"})
+        make_file(folder + "\\" + f, FILE_ATTRIBUTE_READONLY);
+    make_registration(folder);
+    faults().arm(0);
+    uninstall_result r = do_uninstall(folder.c_str());
+    faults().disarm();
+    EXPECT_EQ(r, UNINSTALL_REMOVED);
+    EXPECT_FALSE(exists(folder));
+    expect_registration(false);
+    int dispositions = 0;
+    for (const fault_call &c : faults().log) {
+        EXPECT_NE(std::string(c.name), "DeleteFileA") << c.path;
+        EXPECT_NE(std::string(c.name), "RemoveDirectoryA") << c.path;
+        dispositions += std::string(c.name) == "SetFileInformationByHandle";
+    }
+    EXPECT_GE(dispositions, 15);  // 7 files, 7 folders, 2 shortcuts; read-only files twice more
+}
+
+// The registry entry and the shortcuts have one name for every installation: only those that name
+// this folder go. What cannot be read is left, and counts as what remains.
+TEST(do_uninstall, leaves_another_installations_registration) {
+    struct registration_case {
+        const char *name;
+        const char *registered;  // the folder the entry and the shortcuts name: "this", "THIS" or "other"
+        bool unreadable_links;   // shortcut files that are no shortcuts
+        uninstall_result result;
+        bool kept;
+    } cases[] = {
+        {"this installation's", "this", false, UNINSTALL_REMOVED, false},
+        {"another installation's", "other", false, UNINSTALL_REMOVED, true},
+        {"this one's, named in other letters", "THIS", false, UNINSTALL_REMOVED, false},
+        {"shortcuts that cannot be read", "this", true, UNINSTALL_REMAINS, true},
+    };
+    for (const registration_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string base = temp_dir("uninst"), folder = base + "\\DH", other = base + "\\U4";
+        for (const char *f : {"drovenhelm.exe", "game\\hd\\CD.DAT"}) {
+            make_file(folder + "\\" + f);
+            make_file(other + "\\" + f);
+        }
+        std::string named = c.registered == std::string("other") ? other : folder;
+        if (c.registered == std::string("THIS")) named = base + "\\dh";
+        make_registration(named);
+        char startmenu[PATH_TEXT], desktop[PATH_TEXT];
+        shortcut_paths(startmenu, desktop);
+        if (c.unreadable_links) {
+            spit(startmenu, "not a shortcut");
+            spit(desktop, "not a shortcut");
+        }
+        EXPECT_EQ(do_uninstall(folder.c_str()), c.result);
+        EXPECT_FALSE(exists(folder + "\\game"));
+        EXPECT_EQ(exists(startmenu), c.kept);
+        EXPECT_EQ(exists(desktop), c.kept);
+        EXPECT_EQ(entry_exists(), c.kept && !c.unreadable_links);
+        EXPECT_TRUE(exists(other + "\\game\\hd\\CD.DAT"));
+        DeleteFileA(startmenu);
+        DeleteFileA(desktop);
+        RegDeleteKeyA(HKEY_CURRENT_USER, UNINSTALL_KEY);
+    }
+}
+
+// While the game runs nothing goes; without boxes there is no one to ask to close it.
+TEST(uninstall_stage2, removes_nothing_while_the_game_runs) {
+    std::string folder = temp_dir("uninst") + "\\Drovenhelm PC";
+    make_file(folder + "\\drovenhelm.exe");
+    make_file(folder + "\\game\\hd\\CD.DAT");
+    make_registration(folder);
+    // Held as a running program's file is: readable, never writable.
+    HANDLE running = CreateFileA((folder + "\\drovenhelm.exe").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(game_running(folder.c_str()), 1);
+    quiet = 1;
+    EXPECT_EQ(uninstall_stage2(folder.c_str()), 1);
+    CloseHandle(running);
+    EXPECT_TRUE(exists(folder + "\\game\\hd\\CD.DAT"));
+    expect_registration(true);
+    EXPECT_EQ(game_running(folder.c_str()), 0);
+    EXPECT_EQ(uninstall_stage2(folder.c_str()), 0);
+    quiet = 0;
+    EXPECT_FALSE(exists(folder));
+    expect_registration(false);
+}
+
+// One uninstall at a time: a stage 1 that finds another running changes nothing, not even the
+// temporary copy.
+TEST(uninstall_stage1, changes_nothing_while_another_uninstall_runs) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string copy = std::string(temp) + "drovenhelm_uninstall.exe";
+    DeleteFileA(copy.c_str());
+    HANDLE held = CreateEventA(NULL, TRUE, FALSE, NULL), release = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread other([&] {
+        HANDLE lock = CreateMutexA(NULL, TRUE, "Local\\Drovenhelm_uninstall");
+        SetEvent(held);
+        WaitForSingleObject(release, INFINITE);
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    });
+    WaitForSingleObject(held, INFINITE);
+    quiet = 1;
+    EXPECT_EQ(uninstall_stage1(), 1);
+    quiet = 0;
+    SetEvent(release);
+    other.join();
+    EXPECT_FALSE(exists(copy));
+    CloseHandle(held);
+    CloseHandle(release);
 }

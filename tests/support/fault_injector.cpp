@@ -29,6 +29,13 @@ decltype(&FindNextFileA) real_FindNextFileA;
 decltype(&GetFileAttributesA) real_GetFileAttributesA;
 decltype(&GetFinalPathNameByHandleA) real_GetFinalPathNameByHandleA;
 decltype(&SetFileAttributesA) real_SetFileAttributesA;
+decltype(&SetFileInformationByHandle) real_SetFileInformationByHandle;
+decltype(&GetFileInformationByHandleEx) real_GetFileInformationByHandleEx;
+decltype(&ReOpenFile) real_ReOpenFile;
+decltype(&CreateMutexA) real_CreateMutexA;
+decltype(&WaitForSingleObject) real_WaitForSingleObject;
+decltype(&RegOpenKeyExA) real_RegOpenKeyExA;
+decltype(&RegQueryValueExA) real_RegQueryValueExA;
 decltype(&CopyFileA) real_CopyFileA;
 decltype(&DeleteFileA) real_DeleteFileA;
 decltype(&RemoveDirectoryA) real_RemoveDirectoryA;
@@ -144,6 +151,45 @@ static BOOL WINAPI fake_SetFileAttributesA(LPCSTR path, DWORD attr) {
     if (hit("SetFileAttributesA", path, true, ERROR_ACCESS_DENIED)) return FALSE;
     return real_SetFileAttributesA(path, attr);
 }
+static BOOL WINAPI fake_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID info, DWORD n) {
+    if (hit("SetFileInformationByHandle", h, true, ERROR_ACCESS_DENIED)) return FALSE;
+    return real_SetFileInformationByHandle(h, cls, info, n);
+}
+static BOOL WINAPI fake_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID info, DWORD n) {
+    if (hit("GetFileInformationByHandleEx", h, false, ERROR_ACCESS_DENIED)) return FALSE;
+    return real_GetFileInformationByHandleEx(h, cls, info, n);
+}
+static HANDLE WINAPI fake_ReOpenFile(HANDLE h, DWORD access, DWORD share, DWORD flags) {
+    if (hit("ReOpenFile", h, false, ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
+    HANDLE again = real_ReOpenFile(h, access, share, flags);
+    if (again != INVALID_HANDLE_VALUE) {
+        bool was = busy;
+        busy = true;
+        auto it = handle_paths->find(h);
+        std::string path = it != handle_paths->end() ? it->second : std::string();
+        busy = was;
+        remember(again, "", path.c_str());
+    }
+    return again;
+}
+static HANDLE WINAPI fake_CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL owned, LPCSTR name) {
+    if (hit("CreateMutexA", "mutex:", name, NULL, false, ERROR_ACCESS_DENIED)) return NULL;
+    return real_CreateMutexA(sa, owned, name);
+}
+static DWORD WINAPI fake_WaitForSingleObject(HANDLE h, DWORD ms) {
+    if (hit("WaitForSingleObject", h, false, ERROR_ACCESS_DENIED)) return WAIT_FAILED;
+    return real_WaitForSingleObject(h, ms);
+}
+static LSTATUS WINAPI fake_RegOpenKeyExA(HKEY root, LPCSTR sub, DWORD opt, REGSAM sam, PHKEY key) {
+    if (hit("RegOpenKeyExA", "registry:", sub, NULL, false, ERROR_ACCESS_DENIED)) return ERROR_ACCESS_DENIED;
+    LSTATUS s = real_RegOpenKeyExA(root, sub, opt, sam, key);
+    if (s == ERROR_SUCCESS) remember((HANDLE)*key, "registry:", sub);
+    return s;
+}
+static LSTATUS WINAPI fake_RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD r, LPDWORD type, LPBYTE data, LPDWORD n) {
+    if (hit("RegQueryValueExA", (HANDLE)key, false, ERROR_ACCESS_DENIED)) return ERROR_ACCESS_DENIED;
+    return real_RegQueryValueExA(key, name, r, type, data, n);
+}
 static BOOL WINAPI fake_CopyFileA(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
     if (hit("CopyFileA", to, true, ERROR_DISK_FULL)) return FALSE;
     return real_CopyFileA(from, to, fail_if_exists);
@@ -246,6 +292,15 @@ fault_injector &faults(void) {
     swap_import("kernel32.dll", "GetFinalPathNameByHandleA", fake_GetFinalPathNameByHandleA,
                 &real_GetFinalPathNameByHandleA);
     swap_import("kernel32.dll", "SetFileAttributesA", fake_SetFileAttributesA, &real_SetFileAttributesA);
+    swap_import("kernel32.dll", "SetFileInformationByHandle", fake_SetFileInformationByHandle,
+                &real_SetFileInformationByHandle);
+    swap_import("kernel32.dll", "GetFileInformationByHandleEx", fake_GetFileInformationByHandleEx,
+                &real_GetFileInformationByHandleEx);
+    swap_import("kernel32.dll", "ReOpenFile", fake_ReOpenFile, &real_ReOpenFile);
+    swap_import("kernel32.dll", "CreateMutexA", fake_CreateMutexA, &real_CreateMutexA);
+    swap_import("kernel32.dll", "WaitForSingleObject", fake_WaitForSingleObject, &real_WaitForSingleObject);
+    swap_import("advapi32.dll", "RegOpenKeyExA", fake_RegOpenKeyExA, &real_RegOpenKeyExA);
+    swap_import("advapi32.dll", "RegQueryValueExA", fake_RegQueryValueExA, &real_RegQueryValueExA);
     swap_import("kernel32.dll", "CopyFileA", fake_CopyFileA, &real_CopyFileA);
     swap_import("kernel32.dll", "DeleteFileA", fake_DeleteFileA, &real_DeleteFileA);
     swap_import("kernel32.dll", "RemoveDirectoryA", fake_RemoveDirectoryA, &real_RemoveDirectoryA);

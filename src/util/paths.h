@@ -1,0 +1,29 @@
+// The one home for path rules: joining, parents, extensions, drive roots, and where a path really
+// lies. A path that does not fit its buffer is refused, never cut: a cut path names another file.
+// The text helpers build natively too (paths.cpp); the platform's half is paths_win.cpp.
+#pragma once
+#include <stddef.h>
+
+#include "util/util.h"  // PATH_TEXT
+
+// "folder\name" into out (size bytes). A folder that ends in a separator (a drive root "C:\") gets
+// no second one; an empty folder gives name alone. 0 when it does not fit.
+int path_join(char *out, size_t size, const char *folder, const char *name);
+// The folder that holds path: everything before its last backslash or slash, keeping the separator
+// of a drive root ("C:\x" gives "C:\", since "C:" alone is drive C's current folder). 0 when path
+// has no separator, names a root itself, or the parent does not fit.
+int path_parent(char *out, size_t size, const char *path);
+// path with its extension (from the last dot after the last separator) replaced by ext, which
+// includes its dot; 0 when it does not fit.
+int path_with_extension(char *out, size_t size, const char *path, const char *ext);
+// 1 for "X:" and "X:\" (or "X:/"): a drive, which names its root folder here.
+int path_is_drive_root(const char *path);
+
+// The platform's half (no Windows header here: the handle is a HANDLE).
+// path made absolute against the current folder; 0 for an empty text or one that does not fit.
+int full_path(const char *path, char out[PATH_TEXT]);
+// Where the open object h really lies, as the platform names it through the handle ("C:\Games\x",
+// "\\server\share\x"); 0 when it cannot be named whole.
+int handle_path(void *h, char out[PATH_TEXT]);
+// Where the file or folder at path really lies, links followed; 0 when it cannot be opened or named.
+int real_path(const char *path, char out[PATH_TEXT]);
