@@ -1,16 +1,20 @@
 """The uninstaller under Wine, from a silent install to Wine's next start (its "restart"):
-  uninstall.py quiet     both stages with "/quiet": what goes, what must stay (the targets of links, a
-                         file of the user's, a folder that holds no installation), the command line of
+  uninstall.py quiet     both stages with "/quiet", one named scenario after another: what goes, what
+                         must stay (the targets of links, links planted at our names, a file of the
+                         user's, a folder that holds no installation, another installation's entry and
+                         shortcuts), the game running, two uninstalls at once, the command line of
                          stage 2 and the delete-at-restart record of its own file
-  uninstall.py prompts   stage 1's question (No, then Yes) and stage 2's final message, answered with
-                         xdotool; exits 77 without a display
+  uninstall.py prompts   stage 1's question (No, then Yes), stage 2's final message, a second uninstall
+                         while one runs, and the game running (Retry), answered with xdotool; exits 77
+                         without a display
 Everything runs in the throw-away prefix that setup_modes.py uses (no CD-ROM drive; both tests hold the
 lock setup_state): the delete-at-restart record can only be read once the session has ended and before
 any other program of the prefix starts, which the shared test prefix cannot promise under ctest -j2.
 Wine 8 knows no junctions (FSCTL_SET_REPARSE_POINT fails) and CreateSymbolicLinkA creates nothing, so
 the folder links here are Unix symbolic links inside drive_c, which Wine shows as folders with the
 reparse point attribute. A Unix link to a file looks like a plain file, and Wine's DeleteFileA then
-deletes its target: the uninstaller asks, through an opened handle, where each file really lies (I)."""
+deletes its target: the uninstaller asks, through an opened handle, where each file really lies, and
+deletes through that handle (I, K)."""
 import hashlib
 import json
 import os
@@ -130,11 +134,8 @@ def new_session_deletes_copy(what):
     check(not os.path.exists(copy) and pending_renames() == [], f"{what}: the next session deleted the copy")
 
 
-def quiet_runs():
+def whole_installation():
     copy, copy_w = temp_copy()
-    if os.path.exists(copy):
-        os.remove(copy)
-
     # A: the whole installation goes, and the copy in the temporary folder is marked for deletion.
     main = install("main")
     game = os.path.join(main, "game")
@@ -161,6 +162,8 @@ def quiet_runs():
     new_session_deletes_copy("A")
     check(reg_query_spare() is None, "A: reg query finds no entry")
 
+
+def folder_links():
     # B: a folder link inside the game folder is never entered: what it points to stays untouched,
     # an empty folder included. Wine cannot remove such a link (removing it would remove its target
     # when empty), so it stays, and with it its parent folders. A file of the user's keeps the
@@ -187,6 +190,8 @@ def quiet_runs():
     check(left == want, f"B: only the user's file and the folder links stay{differences(want, left)}")
     registration_gone("B")
 
+
+def game_folder_link():
     # C: a game folder that is itself a link is not entered.
     folder = install("gamelink")
     data = os.path.join(work, "gamelink-data")
@@ -200,6 +205,8 @@ def quiet_runs():
           f"C: the folder that the game link points to is untouched{differences(before, after)}")
     check(listing(folder) == {"game": "link -> " + data}, f"C: the named files are gone: {listing(folder)}")
 
+
+def downloads_folder():
     # D: the setup started with "/uninstall" from a Downloads folder: not an installation, so nothing
     # goes, neither there nor the shortcuts and the registry entry of the installation elsewhere.
     downloads = os.path.join(work, "Downloads")
@@ -217,6 +224,9 @@ def quiet_runs():
     check(key_in_user_reg() and all(os.path.exists(l) for l in shortcut_files(SPARE)),
           "D: the registry entry and both shortcuts stay")
 
+
+def drive_root():
+    _, copy_w = temp_copy()
     # E: an empty folder for stage 2 removes nothing on disk, neither the current folder's nor the
     # current drive's root's installation.
     root_layout = ["game/hd/CD.DAT", "game/save/slot1.sav", "drovenhelm.exe", "setup.log"]
@@ -241,9 +251,11 @@ def quiet_runs():
           f"F: the root's installation is gone (left: {left})")
     check(listing(cwd) == cwd_before, "F: the current folder's look-alike stays")
 
+
+def stage2_by_hand():
     # G: a relative folder is taken from the folder that stage 2 was started in.
     write(os.path.join(work, "rel", "drovenhelm.exe"))
-    write(os.path.join(work, "rel", "game", "x"))
+    write(os.path.join(work, "rel", "game", "hd", "CD.DAT"))
     rc = stage2("rel", work)
     check(rc == 0 and not os.path.exists(os.path.join(work, "rel")), "G: a relative folder is removed")
     # H: stage 2 started by hand, from a file that is not stage 1's temporary copy, leaves that file
@@ -252,6 +264,8 @@ def quiet_runs():
     check(marked == [] and os.path.exists(os.path.join(C, "stage2", "drovenhelm_setup.exe")),
           f"H: the file stage 2 was started from by hand is not marked for deletion: {marked}")
 
+
+def planted_names():
     # I: names planted in the installed tree that lead out of it: a Unix link to a file outside (Wine
     # shows it as a plain file) and a folder whose Unix name "..\..\..\Victim" reads as a path to
     # C:\dvun\Victim. Neither is followed; both stay, and with them their folders.
@@ -275,6 +289,8 @@ def quiet_runs():
     check(left == want, f"I: only the planted names and their folders stay{differences(want, left)}")
     registration_gone("I")
 
+
+def documents_folder():
     # J: an installation put straight into the Documents folder: everything of ours goes, the folder
     # itself stays. (A prefix whose Documents is linked to the home folder is not written into.)
     docs = os.path.join(user_dir(SPARE), "Documents")
@@ -290,6 +306,119 @@ def quiet_runs():
               f"J: the Documents folder stays, empty ({listing(docs) if os.path.isdir(docs) else 'gone'})")
         registration_gone("J")
 
+
+def planted_links_at_our_names():
+    # K: Unix links planted at the install folder's five names (relative and absolute) and at the
+    # desktop shortcut's name, each to a file outside. Wine opens such a link as its target, which
+    # then does not lie at our name: every link stays, and no file it points to changes.
+    folder = install("plinks")
+    outside = os.path.join(work, "plinks-outside")
+    names = ["drovenhelm.exe", "uninstall.exe", "drovenhelm_pc.ini", "drovenhelm.log", "setup.log"]
+    for i, name in enumerate(names):
+        target = os.path.join(outside, name + ".victim")
+        write(target, b"victim " + name.encode())
+        if os.path.exists(os.path.join(folder, name)):
+            os.remove(os.path.join(folder, name))
+        os.symlink(os.path.relpath(target, folder) if i % 2 else target, os.path.join(folder, name))
+    desktop = shortcut_files(SPARE)[1]
+    victim_link = os.path.join(outside, "victim.lnk")  # a shortcut to this installation: it would be ours
+    shutil.move(desktop, victim_link)
+    os.symlink(victim_link, desktop)
+    before = listing(outside)
+    rc = stage2("C:\\dvun\\plinks", work)
+    after = listing(outside)
+    check(rc == 0 and after == before, f"K: no file that a planted link points to changes{differences(before, after)}")
+    left = listing(folder)
+    check(sorted(left) == sorted(names) and all(v.startswith("link -> ") for v in left.values()),
+          f"K: the links stay, the rest goes: {sorted(left)}")
+    check(os.path.islink(desktop) and not os.path.exists(shortcut_files(SPARE)[0]) and not key_in_user_reg(),
+          "K: the desktop link stays; the Start-menu shortcut and the entry go")
+    os.remove(desktop)
+
+
+def other_installations():
+    # L: D144, then U4 installed (the entry and both shortcuts are now U4's), and a backup copy of U4.
+    # Uninstalling D144 or the backup leaves U4's entry, every value of it, and both shortcuts.
+    d144, u4 = install("D144"), install("U4")
+    backup = os.path.join(work, "Backup", "U4")
+    shutil.copytree(u4, backup, symlinks=True)
+    entry = reg_query_spare()
+    links = [read(l) for l in shortcut_files(SPARE)]
+    check(entry is not None and "C:\\dvun\\U4" in entry, "L: the entry is U4's")
+    for name, folder, exe in (("D144", d144, "C:\\dvun\\D144\\uninstall.exe"),
+                              ("the backup", backup, "C:\\dvun\\Backup\\U4\\uninstall.exe")):
+        rc, _, _ = wine(exe, "/uninstall", "/quiet")
+        end_session()
+        check(rc == 0 and not os.path.exists(folder) and reg_query_spare() == entry
+              and [read(l) if os.path.exists(l) else None for l in shortcut_files(SPARE)] == links,
+              f"L: {name} is removed; U4's entry (all values) and both shortcuts stay")
+    rc, _, _ = wine("C:\\dvun\\U4\\uninstall.exe", "/uninstall", "/quiet")
+    end_session()
+    check(rc == 0 and not os.path.exists(u4), "L: U4 is removed")
+    registration_gone("L")
+
+
+def start_game(folder_w):
+    """The installed stand-in game, running with its window shown; None without a display."""
+    if not os.environ.get("DISPLAY"):
+        return None
+    game = subprocess.Popen([WINE_RUN, folder_w + "\\drovenhelm.exe"], env=env, cwd=work, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Drovenhelm$"],
+                   capture_output=True)
+    return game
+
+
+def stop_game(game):
+    wine("taskkill", "/f", "/im", "drovenhelm.exe")
+    game.wait(timeout=60)
+
+
+def game_running():
+    # M: while the game runs, a quiet uninstall removes nothing and exits with 1; once it has ended,
+    # the uninstall goes through.
+    folder = install("running")
+    game = start_game("C:\\dvun\\running")
+    if game is None:
+        print("M: skipped: the game needs a display to run")
+        return
+    before = listing(folder)
+    exe = os.path.join(C, "stage2", "drovenhelm_setup.exe")
+    os.makedirs(os.path.dirname(exe), exist_ok=True)
+    shutil.copy(setup_exe, exe)
+    # Not stage2(): its end of the session would wait for the game.
+    rc, _, _ = wine("C:\\stage2\\drovenhelm_setup.exe", "/uninstall2", "C:\\dvun\\running", "/quiet")
+    check(rc == 1 and listing(folder) == before and reg_query_spare() is not None
+          and all(os.path.exists(l) for l in shortcut_files(SPARE)),
+          f"M: with the game running nothing goes, exit code {rc}{differences(before, listing(folder))}")
+    stop_game(game)
+    rc = stage2("C:\\dvun\\running", work)
+    check(rc == 0 and not os.path.exists(folder), f"M: once the game has ended it goes ({rc})")
+    registration_gone("M")
+
+
+def two_at_once():
+    # N: two uninstalls of one installation started together: one removes it, the other changes
+    # nothing (its stage 1 finds the first running, or its stage 2 finds nothing left).
+    folder = install("twice")
+    exe = "C:\\dvun\\twice\\uninstall.exe"
+    both = [subprocess.Popen([WINE_RUN, exe, "/uninstall", "/quiet"], env=env, cwd=work, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for _ in range(2)]
+    codes = sorted(p.wait(timeout=120) for p in both)
+    end_session()
+    check(codes in ([0, 1], [0, 0]) and not os.path.exists(folder),
+          f"N: the installation is removed once, no uninstall.exe left (stage 1 exit codes {codes})")
+    registration_gone("N")
+
+
+def quiet_runs():
+    copy, _ = temp_copy()
+    if os.path.exists(copy):
+        os.remove(copy)
+    for scenario in (whole_installation, folder_links, game_folder_link, downloads_folder, drive_root, stage2_by_hand,
+                     planted_names, documents_folder, planted_links_at_our_names, other_installations, game_running,
+                     two_at_once):
+        scenario()
 
 def stage2(folder, cwd):
     """Stage 2 started directly, from a copy of the setup outside the temporary folder."""
@@ -367,8 +496,8 @@ def prompt_runs():
     folder = install("ask")
     before = listing(folder)
 
-    # An uninstaller still asking from the temporary folder keeps its file from being replaced: a
-    # second stage 1 then starts nothing, though the running copy would remove the installation.
+    # An uninstaller still asking (here from the temporary folder) holds the one uninstall of the
+    # user's: a second stage 1 starts nothing, though the asking one would remove the installation.
     shutil.copy(setup_exe, copy)
     p = start_stage1(temp_copy()[1])
     box, owner = find_box()
@@ -378,7 +507,7 @@ def prompt_runs():
     end_session()  # a stage 2 started by mistake would have ended too
     check(owner is not None and "drovenhelm_uninstall.exe /uninstall" in owner and rc == 1 and listing(folder) == before
           and key_in_user_reg() and all(os.path.exists(l) for l in shortcut_files(SPARE)),
-          f"a copy that could not be made within 5 s is not started, exit code {rc} ({owner})")
+          f"a second uninstall while one asks starts nothing, exit code {rc} ({owner})")
     os.remove(copy)
 
     # No: nothing changes.
@@ -414,6 +543,7 @@ def prompt_runs():
     foreign_folder()
     what_remains()
     two_uninstalls()
+    game_running_retry()
 
 
 def uninstall_with_yes(name):
@@ -476,38 +606,53 @@ def what_remains():
 
 
 def two_uninstalls():
-    """A second uninstall while the first one's final box is open waits up to 5 s for it to end."""
-    for first, second, close_first in (("ra", "rb", True), ("rc", "rd", False)):
+    """A second uninstall while the first asks or shows its final box says so and changes nothing."""
+    already = "Drovenhelm is already being removed."
+    for first, second, at_question in (("ra", "rb", True), ("rc", "rd", False)):
         install(first)
         folder = install(second)
         before = listing(folder)
-        rc, first_box, _ = uninstall_with_yes(first)
+        if at_question:
+            p1 = start_stage1(f"C:\\dvun\\{first}\\uninstall.exe")
+            first_box, _ = find_box(f"{first}\\uninstall.exe /uninstall")
+        else:
+            _, first_box, _ = uninstall_with_yes(first)
         p = start_stage1(f"C:\\dvun\\{second}\\uninstall.exe")
         box, _ = find_box(f"{second}\\uninstall.exe /uninstall")
+        texts = box_texts()
         answer(box, "Return")
-        if close_first:
-            answer(first_box, "Return")
-            box, _ = find_box(f"/uninstall2 C:\\dvun\\{second}")
-            texts = box_texts()
+        rc = finish(p)
+        check(rc == 1 and already in texts and listing(folder) == before,
+              f"{'the first asking' if at_question else 'the first reporting'}: the second says \"{already}\", "
+              f"exit code {rc}, {second} intact ({texts}){differences(before, listing(folder))}")
+        answer(first_box, "Return")
+        if at_question:
+            finish(p1)
+            box, _ = find_box(f"/uninstall2 C:\\dvun\\{first}")
             answer(box, "Return")
-            rc = finish(p)
-            check(rc == 0 and "Drovenhelm has been removed." in texts and not os.path.exists(folder),
-                  f"the first ended within 5 s: {second} is removed (exit code {rc}, {texts})")
-        else:
-            warning = "The uninstaller could not start. Close other uninstall windows and try again."
-            for _ in range(60):  # the question closes, and the warning follows after 5 s of tries
-                texts = box_texts()
-                if warning in texts:
-                    break
-                time.sleep(0.5)
-            box, _ = find_box(f"{second}\\uninstall.exe /uninstall")
-            answer(box, "Return")
-            rc = finish(p)
-            check(rc == 1 and warning in texts
-                  and listing(folder) == before, f"the first still open: a warning, exit code {rc}, {second} intact "
-                  f"({texts}){differences(before, listing(folder))}")
-            answer(first_box, "Return")
         end_session()
+
+
+def game_running_retry():
+    """The game running: stage 2 asks to close it; closed, Retry removes the installation."""
+    folder = install("retry")
+    game = start_game("C:\\dvun\\retry")
+    p = start_stage1("C:\\dvun\\retry\\uninstall.exe")
+    box, _ = find_box("retry\\uninstall.exe /uninstall")
+    answer(box, "Return")
+    finish(p)
+    box, _ = find_box("/uninstall2 C:\\dvun\\retry")
+    texts = box_texts()
+    check("Drovenhelm is running. Close the game, then press Retry." in texts and os.path.exists(folder),
+          f"the game running: stage 2 asks to close it, nothing gone yet ({texts})")
+    stop_game(game)
+    answer(box, "Return")  # Retry, the default button
+    box, _ = find_box("/uninstall2 C:\\dvun\\retry")
+    texts = box_texts()
+    check("Drovenhelm has been removed." in texts and not os.path.exists(folder),
+          f"the game closed, Retry: removed ({texts})")
+    answer(box, "Return")
+    end_session()
 
 
 wine("cmd", "/c", "exit", cwd=os.path.dirname(SPARE))  # makes the prefix on first use
