@@ -8,9 +8,16 @@
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
-#   ./run.sh dist    a release from a clean build: dist/ with the setup, its README, the licence
-#                    and SHA256SUMS
+#   ./run.sh dist [--sign KEY.pfx [--pass-file FILE] [--timestamp URL]]
+#                    a release from a clean build: dist/ with the setup, its README, the licence
+#                    and SHA256SUMS; --sign signs the setup (the key's password comes from FILE or
+#                    from DROVENHELM_SIGN_PASSWORD)
+#   ./run.sh dist-check
+#                    a signed release with a throw-away key, checked against the unsigned one and
+#                    installed under Wine (tests/release)
 set -euo pipefail
+# Paths given on the command line are the caller's, not this folder's.
+caller=$PWD
 cd "$(dirname "$0")"
 top=$PWD
 build=$top/build
@@ -23,6 +30,9 @@ packages=(
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
 bench_packages=(libarchive-tools p7zip-full time)
+# The release's Authenticode signature; the check of a signed release makes its key with openssl.
+dist_packages=(osslsigncode)
+dist_check_packages=(openssl)
 
 ensure_packages() {
   local missing=()
@@ -204,23 +214,133 @@ do_demo() {
 
 # A release: a clean build of its own (build/dist, never the developer's build), the programs as
 # the tests run them (stripped, without time stamps or build paths), so that two builds of one
-# commit give the same bytes.
+# commit give the same bytes. A dist that fails leaves no dist/: what is there is a whole release.
 do_dist() {
+  local key="" pass_file="" timestamp=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --sign|--pass-file|--timestamp)
+        [ $# -ge 2 ] || { echo "dist: $1 needs a value" >&2; return 2; }
+        case "$1" in
+          --sign) key=$(caller_path "$2") ;;
+          --pass-file) pass_file=$(caller_path "$2") ;;
+          --timestamp) timestamp=$2 ;;
+        esac
+        shift 2 ;;
+      *) echo "usage: $0 dist [--sign KEY.pfx [--pass-file FILE] [--timestamp URL]]" >&2; return 2 ;;
+    esac
+  done
+  if [ -z "$key" ] && [ -n "$pass_file$timestamp" ]; then
+    echo "dist: --pass-file and --timestamp go with --sign KEY.pfx" >&2
+    return 2
+  fi
+  packages+=("${dist_packages[@]}")
   ensure_packages
   local out=$top/dist dbuild=$build/dist
   export SOURCE_DATE_EPOCH
   SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 0)
   rm -rf "$dbuild" "$out"
+  # Before the build, so that a missing key or password costs no build.
+  [ -z "$key" ] || sign_ready "$key" "$pass_file" || return 1
   cmake -S "$top" -B "$dbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" >/dev/null
   cmake --build "$dbuild" --target drovenhelm_setup
-  mkdir -p "$out"
-  cp "$dbuild/bin/drovenhelm_setup.exe" "$out/"
+  local setup=$dbuild/bin/drovenhelm_setup.exe signed=$dbuild/drovenhelm_setup.signed.exe
+  if [ -n "$key" ]; then
+    sign_setup "$setup" "$signed" "$key" "$pass_file" "$timestamp" || return 1
+    mkdir -p "$out"
+    mv "$signed" "$out/drovenhelm_setup.exe"
+  else
+    mkdir -p "$out"
+    cp "$setup" "$out/"
+  fi
   cp "$top/res/PLAYERS.txt" "$out/README.txt"
   cp "$top/LICENSE" "$out/LICENSE.txt"
   (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE.txt > SHA256SUMS)
+  # The build that anyone can make again from the commit; a comment, since sha256sum -c would
+  # fail on a line naming a file that is not shipped.
+  if [ -n "$key" ]; then
+    echo "# $(sha256sum < "$setup" | cut -d' ' -f1)  drovenhelm_setup.exe without its signature" \
+         "(osslsigncode remove-signature)" >> "$out/SHA256SUMS"
+  fi
   echo "release in $out:"
   (cd "$out" && ls -l && cat SHA256SUMS)
+}
+
+caller_path() {
+  case "$1" in
+    /*) printf '%s\n' "$1" ;;
+    *) printf '%s\n' "$caller/$1" ;;
+  esac
+}
+
+# What signing needs: the key, and its password from a file or from the environment (never on a
+# command line, which every user of the machine can read).
+sign_ready() {
+  local key=$1 pass_file=$2
+  if [ ! -f "$key" ] || [ ! -r "$key" ]; then
+    echo "dist: the signing key $key does not exist or cannot be read" >&2
+    return 1
+  fi
+  if [ -n "$pass_file" ]; then
+    if [ ! -f "$pass_file" ] || [ ! -r "$pass_file" ]; then
+      echo "dist: the password file $pass_file does not exist or cannot be read" >&2
+      return 1
+    fi
+  elif [ -z "${DROVENHELM_SIGN_PASSWORD+set}" ]; then
+    echo "dist: --sign needs the key's password, in DROVENHELM_SIGN_PASSWORD or in a file given with --pass-file" >&2
+    return 1
+  fi
+}
+
+# Authenticode (SHA-256) into a file beside the build, never into dist/: a failure leaves no
+# half-signed setup. The signed file is kept only when removing its signature gives back the
+# unsigned build byte for byte, the check that anyone can make of the download.
+sign_setup() {
+  local setup=$1 signed=$2 key=$3 pass_file=$4 timestamp=$5 said rc=0
+  local args=(sign -pkcs12 "$key" -h sha256 -n "Drovenhelm - Vessik Setup" -in "$setup" -out "$signed")
+  [ -z "$timestamp" ] || args+=(-ts "$timestamp")
+  rm -f "$signed" "$signed.unsigned"
+  if [ -n "$pass_file" ]; then
+    said=$(osslsigncode "${args[@]}" -readpass "$pass_file" 2>&1) || rc=$?
+  else
+    # printf is a shell builtin: the password reaches osslsigncode through a pipe and appears
+    # in no process's command line.
+    said=$(osslsigncode "${args[@]}" -readpass <(printf '%s' "$DROVENHELM_SIGN_PASSWORD") 2>&1) || rc=$?
+  fi
+  if [ $rc -ne 0 ]; then
+    rm -f "$signed"
+    echo "dist: cannot sign with $key: a wrong password, or not a PKCS#12 file with a code-signing key and its certificate${timestamp:+, or no time stamp from $timestamp}. osslsigncode said:" >&2
+    printf '%s\n' "$said" | sed 's/^/  /' >&2
+    return 1
+  fi
+  rc=0
+  said=$(osslsigncode remove-signature -in "$signed" -out "$signed.unsigned" 2>&1) || rc=$?
+  [ $rc -ne 0 ] || said=$(cmp "$setup" "$signed.unsigned" 2>&1) || rc=$?
+  if [ $rc -ne 0 ]; then
+    rm -f "$signed" "$signed.unsigned"
+    echo "dist: osslsigncode remove-signature of the signed setup does not give back the unsigned build; nothing released:" >&2
+    printf '%s\n' "$said" | sed 's/^/  /' >&2
+    return 1
+  fi
+  rm -f "$signed.unsigned"
+  chmod --reference="$setup" "$signed"
+}
+
+# A signed release with a throw-away key, checked against the unsigned release of the same
+# commit and installed under Wine in a prefix of its own; several clean builds, so never part of
+# ./run.sh test. It leaves dist/ as ./run.sh dist makes it.
+do_dist_check() {
+  packages+=("${dist_packages[@]}" "${dist_check_packages[@]}")
+  ensure_packages
+  bash "$top/tests/make-testdata.sh" "$build/testdata"
+  local work=$build/distcheck rc=0
+  mkdir -p "$work"
+  WINEPREFIX=$work/wineprefix WINE_RUN=$top/cmake/wine-run.sh TESTDATA=$build/testdata \
+    BIN=$build/dist/bin TEST_BIN=$build/tests FIXTURES=$third_party TOOLS=$top/tests/tools \
+    python3 "$top/tests/release/signed_release.py" "$top" "$work" || rc=$?
+  stop_wine "$work/wineprefix"
+  return $rc
 }
 
 do_bench() {
@@ -235,6 +355,7 @@ case "${1:-}" in
   fuzz) shift; do_fuzz "$@" ;;
   demo) do_demo ;;
   bench) shift; do_bench "$@" ;;
-  dist) do_dist ;;
-  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench|dist" >&2; exit 2 ;;
+  dist) shift; do_dist "$@" ;;
+  dist-check) do_dist_check ;;
+  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench|dist [--sign KEY.pfx ...]|dist-check" >&2; exit 2 ;;
 esac
