@@ -146,6 +146,10 @@ cd_source *cd_open(const char *path) {
 
 const char *cd_describe(cd_source *s) { return s->description; }
 
+const char *cd_folder(cd_source *s) { return s->is_image ? NULL : s->root; }
+
+uint64_t cd_image_bytes(cd_source *s) { return s->is_image ? s->image_size : 0; }
+
 int cd_exists(cd_source *s, const char *path) {
     if (s->is_image) {
         iso_entry e;
@@ -216,6 +220,7 @@ struct folder_job {
     const char *dest;
     progress *p;
     const cd_lister *l;
+    int incomplete;  // a folder could not be listed
 };
 
 static walk_answer enter_folder(void *user, const folder_entry *e) {
@@ -266,7 +271,7 @@ static walk_answer list_folder(void *user, const folder_entry *e) {
 
 uint64_t cd_total_bytes(cd_source *s) {
     if (s->is_image) return iso_total(s, s->root_lba, s->root_size, 0);
-    folder_job j = {s, 0, NULL, NULL, NULL};
+    folder_job j = {s, 0, NULL, NULL, NULL, 0};
     folder_visitor v = {add_size, enter_folder, NULL, NULL, &j};
     folder_walk(s->root, &v);
     return j.total;
@@ -275,20 +280,25 @@ uint64_t cd_total_bytes(cd_source *s) {
 int cd_copy_all(cd_source *s, const char *dest, progress *p) {
     if (s->is_image) return iso_copy(s, s->root_lba, s->root_size, dest, p, 0);
     if (!s->skip[0]) cd_skip_folder(s, dest);
-    folder_job j = {s, 0, dest, p, NULL};
+    folder_job j = {s, 0, dest, p, NULL, 0};
     folder_visitor v = {copy_into, make_folder, NULL, copy_unlisted, &j};
     make_dirs(dest);
     return folder_walk(s->root, &v);
 }
 
-void cd_list(cd_source *s, const cd_lister *l) {
-    if (s->is_image) {
-        iso_list(s, l);
-        return;
-    }
-    folder_job j = {s, 0, NULL, NULL, l};
-    folder_visitor v = {list_file, list_folder, NULL, NULL, &j};
+// A folder that cannot be listed is named, and the listing goes on without it.
+static walk_answer list_unlisted(void *user, const char *path, const char *, DWORD) {
+    setup_log("cannot read %s", path);
+    ((folder_job *)user)->incomplete = 1;
+    return WALK_NEXT;
+}
+
+int cd_list(cd_source *s, const cd_lister *l) {
+    if (s->is_image) return iso_list(s, l);
+    folder_job j = {s, 0, NULL, NULL, l, 0};
+    folder_visitor v = {list_file, list_folder, NULL, list_unlisted, &j};
     folder_walk(s->root, &v);
+    return !j.incomplete;
 }
 
 int cd_tracks(cd_source *s, track_info *out, int capacity) {

@@ -30,6 +30,10 @@ cd_source *cd_new(void);
 cd_source *cd_open(const char *path);
 void cd_close(cd_source *s);
 const char *cd_describe(cd_source *s);
+// The folder of a folder source or drive; null for an image.
+const char *cd_folder(cd_source *s);
+// Bytes in the image file that holds the data track; 0 for a folder source.
+uint64_t cd_image_bytes(cd_source *s);
 
 // Owns a source, as handle_guard owns a handle: closed on every path, never copied.
 struct cd_guard {
@@ -56,5 +60,6 @@ int cd_track_file_ok(cd_source *s, int track);
 // folder must not copy itself. The folders that hold it are CD content and are entered.
 void cd_skip_folder(cd_source *s, const char *folder);
 
-// Every directory and file of the source through the lister (iso9660.h), in the copy's order.
-void cd_list(cd_source *s, const cd_lister *l);
+// Every directory and file of the source through the lister (iso9660.h), in the copy's order. 1
+// when every folder could be read; one that cannot is named in the log and left out.
+int cd_list(cd_source *s, const cd_lister *l);

@@ -82,13 +82,19 @@ static int quoted(const cue_line *l, const char **name, size_t *n) {
     return 1;
 }
 
-// A name with a colon carries its drive and stands alone; any other is looked for beside the
-// sheet. The result is cut silently at PATH_TEXT bytes.
+// A name with a drive ("X:\...") stands alone; any other is looked for beside the sheet. A sheet
+// is untrusted: a name that is not a local file (a network share, a device, a stream) is refused
+// before anything opens it, as is one whose path does not fit, and the file counts as missing ("").
 static void file_path(char *out, const char *folder, size_t folder_len, const char *name, size_t n) {
-    if (memchr(name, ':', n)) folder_len = 0;
-    if (folder_len > PATH_TEXT) folder_len = PATH_TEXT;
-    if (n > PATH_TEXT) n = PATH_TEXT;
-    snprintf(out, PATH_TEXT, "%.*s%.*s", (int)folder_len, folder, (int)n, name);
+    char given[PATH_TEXT];
+    out[0] = 0;
+    if (n >= sizeof given || memchr(name, 0, n)) return;
+    memcpy(given, name, n);
+    given[n] = 0;
+    if (!path_is_local(given)) return;
+    if (given[0] && given[1] == ':') folder_len = 0;
+    int k = snprintf(out, PATH_TEXT, "%.*s%s", (int)folder_len, folder, given);
+    if (k < 0 || k >= PATH_TEXT) out[0] = 0;
 }
 
 int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn size, void *user,

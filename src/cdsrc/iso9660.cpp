@@ -198,7 +198,7 @@ int iso_walk(const iso_volume *v, uint32_t lba, uint32_t len, int depth, const i
         enter(&w.entered, lba, len);
         return walk_dir(&w, lba, len, "the root directory", "", "", depth);
     } catch (const std::bad_alloc &) {
-        setup_log("not enough memory to read the CD's folders");
+        setup_log("ERROR: %s", "not enough memory to read the CD's folders");
         return 0;
     }
 }
@@ -215,23 +215,36 @@ uint64_t iso_vol_total(const iso_volume *v, uint32_t lba, uint32_t len, int dept
     return sum;
 }
 
+struct list_job {
+    const cd_lister *l;
+    int whole;
+};
+
 static int list_folder(void *user, const char *rel) {
-    const cd_lister *l = (const cd_lister *)user;
+    const cd_lister *l = ((const list_job *)user)->l;
     l->dir(l->user, rel);
     return 1;
 }
 
 static int list_file(void *user, const char *rel, const iso_entry *parts, int count) {
-    const cd_lister *l = (const cd_lister *)user;
+    const cd_lister *l = ((const list_job *)user)->l;
     uint64_t size = 0;
     add_file(&size, rel, parts, count);
     l->file(l->user, rel, size);
     return 1;
 }
 
-void iso_vol_list(const iso_volume *v, const cd_lister *l) {
-    iso_visitor vis = {list_folder, NULL, list_file, (void *)l};
-    iso_walk(v, v->root_lba, v->root_size, 0, &vis);
+// A folder that cannot be read is named, and the listing goes on without it.
+static int list_unreadable(void *user, const char *name) {
+    setup_log("read error in %s", name);
+    ((list_job *)user)->whole = 0;
+    return 1;
+}
+
+int iso_vol_list(const iso_volume *v, const cd_lister *l) {
+    list_job j = {l, 1};
+    iso_visitor vis = {list_folder, list_unreadable, list_file, &j};
+    return iso_walk(v, v->root_lba, v->root_size, 0, &vis) && j.whole;
 }
 
 struct copy_job {

@@ -81,7 +81,9 @@ struct cd_lister {
     void (*file)(void *user, const char *rel, uint64_t size);
     void *user;
 };
-void iso_vol_list(const iso_volume *v, const cd_lister *l);
+// 1 when every folder could be read; one that cannot is named in the log ("read error in NAME")
+// and the listing goes on without it.
+int iso_vol_list(const iso_volume *v, const cd_lister *l);
 
 // Where the copy puts what it reads: the file system in the setup, memory in a fuzzer.
 struct iso_sink {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "iso9660_win.h"
+#include "util/paths.h"
 
 int probe(cd_source *s, uint32_t sector_size, uint32_t data_offset) {
     s->sector_size = sector_size;
@@ -50,15 +51,15 @@ uint64_t iso_total(cd_source *s, uint32_t lba, uint32_t len, int depth) {
     return iso_vol_total(&v, lba, len, depth);
 }
 
-void iso_list(cd_source *s, const cd_lister *l) {
+int iso_list(cd_source *s, const cd_lister *l) {
     iso_volume v = volume_of(s);
-    iso_vol_list(&v, l);
+    return iso_vol_list(&v, l);
 }
 
 static void disk_make_dir(void *, const char *path) { make_dirs(path); }
 
 static void *disk_create(void *, const char *path) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = create_checked(path, 0);
     return h == INVALID_HANDLE_VALUE ? NULL : h;
 }
 

@@ -9,4 +9,4 @@ iso_entry *iso_dir(cd_source *s, uint32_t lba, uint32_t len, int *count);
 int iso_find(cd_source *s, const char *path, iso_entry *out);
 uint64_t iso_total(cd_source *s, uint32_t lba, uint32_t len, int depth);
 int iso_copy(cd_source *s, uint32_t lba, uint32_t len, const char *dest, progress *p, int depth);
-void iso_list(cd_source *s, const cd_lister *l);
+int iso_list(cd_source *s, const cd_lister *l);

@@ -9,17 +9,17 @@
 // Language-neutral, so that a later update replaces these entries instead of adding a second set.
 enum { ICON_LANGUAGE = 0 };
 
-int inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size) {
+icon_result inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size) {
     emblem_picture pic;
-    if (!emblem_decode(bytes, size, &pic)) return 0;
+    if (!emblem_decode(bytes, size, &pic)) return ICON_NOT_MADE;
     // Every byte is ready before the update begins, so that nothing but the update itself can fail
     // between BeginUpdateResourceA and EndUpdateResourceA.
     icon_set set;
-    if (!icon_set_build(&pic, &set)) return 0;
+    if (!icon_set_build(&pic, &set)) return ICON_NOT_MADE;
     HANDLE h = BeginUpdateResourceA(exe, FALSE);
     if (!h) {
         setup_log("ERROR: %s", "cannot update the game executable's icon");
-        return 0;
+        return ICON_NOT_MADE;
     }
     // All eight or none: a group that names an image the file lacks is a broken icon, so an update
     // with a failed entry is discarded and the executable keeps the resources it had.
@@ -31,11 +31,11 @@ int inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size) {
     if (!all) {
         EndUpdateResourceA(h, TRUE);
         setup_log("ERROR: %s", "cannot write the game executable's icon");
-        return 0;
+        return ICON_UPDATE_FAILED;
     }
     if (!EndUpdateResourceA(h, FALSE)) {
         setup_log("ERROR: %s", "cannot write the game executable's icon");
-        return 0;
+        return ICON_UPDATE_FAILED;
     }
-    return 1;
+    return ICON_WRITTEN;
 }

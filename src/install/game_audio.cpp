@@ -4,6 +4,7 @@
 
 #include "util/bytes.h"
 #include "util/handles.h"
+#include "util/paths.h"
 
 uint64_t game_audio_bytes(cd_source *s) {
     track_info t[MAX_TRACKS];
@@ -60,7 +61,7 @@ static int rip_track(cd_source *s, int index, const track_info *t, const char *p
     // A track too long for the header's 32-bit sizes would get a header that lies.
     rip_result r = RIP_READ_FAILED;
     if (t->sectors <= WAV_MAX_SECTORS) {
-        handle_guard out(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+        handle_guard out(create_checked(path, 0));
         r = out.ok() ? rip_into(out.h, s, index, t, p) : RIP_WRITE_FAILED;
     }
     if (r == RIP_READ_FAILED) setup_log("ERROR: reading audio track %d failed", t->number);
@@ -73,12 +74,15 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     int n = cd_tracks(s, t, MAX_TRACKS);
     int audio = 0;
     for (int i = 0; i < n; i++) audio += t[i].audio;
-    char dir[PATH_TEXT];
-    fmt_cut(dir, sizeof dir, "%s\\cdaudio", game_dir);
     if (n <= 0 || audio == 0) {
         setup_log("No CD audio tracks in this source - the game's music needs an image with its tracks "
                   "(.nrg or .cue/.bin).");
         return 1;
+    }
+    char dir[PATH_TEXT];
+    if (!path_join(dir, sizeof dir, game_dir, "cdaudio")) {
+        setup_log("ERROR: cannot write %s\\cdaudio", game_dir);
+        return 0;
     }
     make_dirs(dir);
 
@@ -90,8 +94,12 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     for (int i = 0; i < n; i++) {
         len += snprintf(toc + len, sizeof toc - len, "%d %u %u\r\n", t[i].number, t[i].start_lba, t[i].sectors);
         if (t[i].audio) {
-            char path[LONG_TEXT];
-            fmt_cut(path, sizeof path, "%s\\track%02d.wav", dir, t[i].number);
+            char name[32], path[PATH_TEXT];
+            fmt_cut(name, sizeof name, "track%02d.wav", t[i].number);
+            if (!path_join(path, sizeof path, dir, name)) {
+                setup_log("ERROR: cannot write %s\\%s", dir, name);
+                return 0;
+            }
             if (!rip_track(s, i, &t[i], path, p)) return 0;
         }
         uint32_t end = t[i].start_lba + t[i].sectors;
@@ -99,7 +107,8 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     }
     len += snprintf(toc + len, sizeof toc - len, "leadout %u\r\n", leadout);
     setup_log("CD music: %d tracks", audio);
-    char toc_path[LONG_TEXT];
-    fmt_cut(toc_path, sizeof toc_path, "%s\\toc.txt", dir);
-    return write_file(toc_path, toc, len);
+    char toc_path[PATH_TEXT];
+    if (path_join(toc_path, sizeof toc_path, dir, "toc.txt") && write_file(toc_path, toc, len)) return 1;
+    setup_log("ERROR: cannot write %s\\toc.txt", dir);
+    return 0;
 }

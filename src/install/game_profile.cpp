@@ -51,10 +51,9 @@ static int is_video(const char *name) {
 static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
     const char *name = e->find->cFileName;
     if (is_video(name)) return WALK_NEXT;  // the game plays its videos from game\cd
-    char to[LONG_TEXT];
-    fmt_cut(to, sizeof to, "%s\\%s", (const char *)hd_dir, name);
-    if (!copy_file(e->path, to, NULL)) {
-        setup_log("ERROR: cannot write %s", to);
+    char to[PATH_TEXT];
+    if (!path_join(to, sizeof to, (const char *)hd_dir, name) || !copy_file(e->path, to, NULL)) {
+        setup_log("ERROR: cannot write %s\\%s", (const char *)hd_dir, name);
         return WALK_STOP;
     }
     return WALK_NEXT;
@@ -75,6 +74,7 @@ int game_install_files(const char *cd_dir, const char *hd_dir) {
     if (!folder_walk(cd_dir, &v)) return 0;
     // The game looks for its CD through this file; the copy in game\cd stands in for drive D:.
     char cd_dat[PATH_TEXT];
-    fmt_cut(cd_dat, sizeof cd_dat, "%s\\CD.DAT", hd_dir);
-    return write_file(cd_dat, "D:\\\r\n", 5);
+    if (path_join(cd_dat, sizeof cd_dat, hd_dir, "CD.DAT") && write_file(cd_dat, "D:\\\r\n", 5)) return 1;
+    setup_log("ERROR: cannot write %s\\CD.DAT", hd_dir);
+    return 0;
 }

@@ -7,6 +7,7 @@
 #include "cdsrc/cdsrc.h"
 #include "game_install.h"
 #include "icon/icon.h"
+#include "util/paths.h"
 #include "util/version.h"
 
 static int fail(const char *reason) {
@@ -77,36 +78,32 @@ static int write_game_exe(const char *exe) {
     const void *data = g ? LockResource(g) : NULL;
     if (!data) return fail("this setup does not contain the game executable");
     if (write_file(exe, data, SizeofResource(NULL, r))) return 1;
-    DeleteFileA(exe);
+    setup_log("ERROR: cannot write %s", exe);
     return 0;
 }
 
-int install_game_icon(const char *cd_dir, const char *exe) {
+icon_result install_game_icon(const char *cd_dir, const char *exe) {
     const char *name = game_icon_lbm();
-    if (!name || !name[0]) return 1;
     char path[PATH_TEXT];
-    fmt_cut(path, sizeof path, "%s\\%s", cd_dir, name);
+    if (!name || !name[0] || !path_join(path, sizeof path, cd_dir, name)) return ICON_WRITTEN;
     // The picture is read whole; a title picture is a few hundred KiB, so a huge file is passed
     // over like a missing one instead of being brought into memory.
     uint64_t size = 0;
-    if (!file_size(path, &size) || is_dir(path) || size > (uint64_t)ICON_PICTURE_MAX) return 1;
+    if (!file_size(path, &size) || is_dir(path) || size > (uint64_t)ICON_PICTURE_MAX) return ICON_WRITTEN;
     uint8_t *bytes = (uint8_t *)read_file(path, &size);
-    if (!bytes) return 1;
-    int ok = inject_icon_lbm(exe, bytes, size);
+    if (!bytes) return ICON_WRITTEN;
+    icon_result r = inject_icon_lbm(exe, bytes, size);
     free(bytes);
-    return ok;
+    return r;
 }
 
 // A copy cut short by a full disk would be registered as the uninstaller and not start: it goes.
 static void copy_uninstaller(const char *dir) {
     char self[PATH_TEXT], target[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n == 0 || n >= sizeof self) return;
-    fmt_cut(target, sizeof target, "%s\\uninstall.exe", dir);
+    if (n == 0 || n >= sizeof self || !path_join(target, sizeof target, dir, "uninstall.exe")) return;
     // Started from the installed uninstall.exe itself, there is nothing to copy.
-    if (_stricmp(self, target) == 0 || CopyFileA(self, target, FALSE)) return;
-    DeleteFileA(target);
-    setup_log("cannot write %s", target);
+    if (_stricmp(self, target) != 0) copy_file_whole(self, target);
 }
 
 static void make_shortcuts(const setup_opts *o, const char *exe) {
@@ -118,24 +115,31 @@ static void make_shortcuts(const setup_opts *o, const char *exe) {
     CoUninitialize();
 }
 
+// The install folder is where the install writes for as long as it runs (util/paths.h).
+struct write_root {
+    ~write_root() { write_root_set(NULL); }
+};
+
 int do_install(const setup_opts *o, progress_fn callback, void *user) {
     setup_log("Install to %s", o->dir);
     if (!prebuilt_available()) return fail("this setup does not contain the game executable");
     // An empty folder would put "\game\hd" into the root of the current drive.
     if (!o->dir[0]) return fail("cannot create the install folder");
+    char game[PATH_TEXT], hd[PATH_TEXT], cd[PATH_TEXT], exe[PATH_TEXT];
+    if (!path_join(game, sizeof game, o->dir, "game") || !path_join(hd, sizeof hd, game, "hd") ||
+        !path_join(cd, sizeof cd, game, "cd") || !path_join(exe, sizeof exe, o->dir, "drovenhelm.exe"))
+        return fail("the install folder's path is too long");
     cd_guard src(cd_open(o->cd));
     if (!src.s) return fail("the CD is not a readable disc, image or folder");
     if (!game_is_cd(src.s)) return fail("this is not the Drovenhelm CD");
-    // A CD given as a folder that holds the install folder must not be copied into itself.
-    cd_skip_folder(src.s, o->dir);
-    uint64_t install_bytes = cd_total_bytes(src.s) + game_audio_bytes(src.s);
+    uint64_t data_bytes = cd_total_bytes(src.s), audio_bytes = game_audio_bytes(src.s);
+    if (!install_target_ok(src.s, o->dir, game, data_bytes, audio_bytes)) return 0;
+    uint64_t install_bytes = data_bytes + audio_bytes;
     progress p = {0, install_bytes + PROGRESS_HD_FILES + PROGRESS_FINISH, callback, user};
 
-    char game[PATH_TEXT], hd[PATH_TEXT], cd[PATH_TEXT];
-    fmt_cut(game, sizeof game, "%s\\game", o->dir);
-    fmt_cut(hd, sizeof hd, "%s\\hd", game);
-    fmt_cut(cd, sizeof cd, "%s\\cd", game);
-    if (!make_dirs(hd)) return fail("cannot create the install folder");
+    write_root root;
+    if (!make_dirs(o->dir) || !write_root_set(o->dir) || !make_dirs(hd))
+        return fail("cannot create the install folder");
     setup_log("Copying %s ...", cd_describe(src.s));
     if (!cd_copy_all(src.s, cd, &p)) return fail("copying the CD failed");
     if (!game_install_audio(src.s, game, &p)) return 0;
@@ -145,16 +149,11 @@ int do_install(const setup_opts *o, progress_fn callback, void *user) {
     if (!game_install_files(cd, hd)) return 0;
     progress_add(&p, PROGRESS_HD_FILES);
 
-    char exe[PATH_TEXT];
-    fmt_cut(exe, sizeof exe, "%s\\drovenhelm.exe", o->dir);
     if (!write_game_exe(exe)) return 0;
-
-    // A failed icon update may have left the program cut short (a full disk): it is written again as
-    // carried, without the icon, and only that failing fails the install. From there on nothing can.
-    if (!install_game_icon(cd, exe) && !write_game_exe(exe)) {
-        setup_log("ERROR: cannot write %s", exe);
-        return 0;
-    }
+    // A resource update that failed may have left the program cut short (a full disk): it is
+    // written again as carried, without the icon, and only that failing fails the install. From
+    // there on nothing can.
+    if (install_game_icon(cd, exe) == ICON_UPDATE_FAILED && !write_game_exe(exe)) return 0;
     copy_uninstaller(o->dir);
     register_install(o->dir, install_bytes);
     make_shortcuts(o, exe);

@@ -1,14 +1,21 @@
 // The install sequence, its registration and shortcuts.
 #pragma once
+#include "cdsrc/cdsrc.h"
+#include "icon/icon.h"
 #include "util/state.h"
 #include "util/util.h"
 
 // Installs the game from o->cd into o->dir. 1 when "Done." was logged, 0 after the reason was logged.
 int do_install(const setup_opts *o, progress_fn callback, void *user);
 // Gives the game executable the icon made from the title picture in the copied CD folder. A
-// missing, unreadable or oversized picture is passed over in silence (1). 0 when the icon builder
-// failed (it logs why): a failed resource update may have left exe damaged.
-int install_game_icon(const char *cd_dir, const char *exe);
+// missing, unreadable or oversized picture is passed over in silence (ICON_WRITTEN); the icon
+// builder logs its own failures.
+icon_result install_game_icon(const char *cd_dir, const char *exe);
+// Whether the install may write into dir (its game folder: game), before it writes anything: a
+// game folder there must be an install's, the CD folder must not lie in it (an install folder in
+// the CD folder is passed over by the copy), a CD image must not claim more than it can hold, and
+// data_bytes + audio_bytes (less what they replace) must fit on the drive. 0 after an ERROR line.
+int install_target_ok(cd_source *s, const char *dir, const char *game, uint64_t data_bytes, uint64_t audio_bytes);
 // 1 when the running setup carries the game executable.
 int prebuilt_available(void);
 // The two link files; a special folder that cannot be looked up gives an empty text.

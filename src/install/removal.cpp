@@ -1,8 +1,5 @@
-// What the uninstaller removes, and the one rule every removal follows: the object is opened as
-// itself (a link as the link), the platform says through that handle where it really lies, and it
-// is deleted through the same handle, only when that is where its name says. Nothing is deleted by
-// its name: a link planted at one of our names, or a folder swapped for a link while we work, would
-// take the object it points to with it (under Wine, deleting a link's name deletes its target).
+// What the uninstaller removes. Every removal follows the rule of util/remove.h: nothing is deleted
+// by its name, only through the handle that showed it lies where the name says.
 #include <windows.h>
 #include <shlobj.h>
 #include <string.h>
@@ -13,6 +10,7 @@
 #include "util/folder_walk.h"
 #include "util/handles.h"
 #include "util/paths.h"
+#include "util/remove.h"
 
 // The install folder's own files, in the order they are deleted.
 static const char *const files[] = {"drovenhelm.exe", "uninstall.exe", "drovenhelm_pc.ini", "drovenhelm.log",
@@ -23,81 +21,6 @@ enum {
     LOCKED_WAIT_MS = 100,
     MAX_HELD = PATH_TEXT / 2,  // folders nested in a path of PATH_TEXT bytes: at least "\x" each
 };
-
-enum {
-    REMOVE_ACCESS = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-    AS_ITSELF = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,  // a folder too; a link as the link
-    SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-};
-
-// A junction or symbolic link, opened as itself.
-static int is_link(HANDLE h) {
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The object at path itself, with the given access, when the platform names it want through the
-// handle; otherwise INVALID_HANDLE_VALUE, and the object is not touched.
-static HANDLE open_checked(const char *path, const char *want, DWORD access) {
-    HANDLE h = CreateFileA(path, access, SHARE_ALL, NULL, OPEN_EXISTING, AS_ITSELF, NULL);
-    char real[PATH_TEXT];
-    if (h == INVALID_HANDLE_VALUE || (handle_path(h, real) && _stricmp(real, want) == 0)) return h;
-    CloseHandle(h);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-}
-
-static int set_attributes(HANDLE h, DWORD attributes) {
-    FILE_BASIC_INFO info;
-    memset(&info, 0, sizeof info);  // times of 0 stay as they are
-    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
-}
-
-// Marks the open object to be deleted when its handle closes. A read-only file refuses: its
-// attribute is cleared through the same handle first, and the attributes are put back when it still
-// cannot go (a program that runs from it).
-static int dispose(HANDLE h) {
-    FILE_DISPOSITION_INFO gone = {TRUE};
-    if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
-    FILE_BASIC_INFO was;
-    if (GetLastError() != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(h, FileBasicInfo, &was, sizeof was) ||
-        !(was.FileAttributes & FILE_ATTRIBUTE_READONLY))
-        return 0;
-    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    DWORD kept = was.FileAttributes & settable;
-    if (!set_attributes(h, kept & ~FILE_ATTRIBUTE_READONLY)) return 0;
-    if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
-    set_attributes(h, kept);
-    return 0;
-}
-
-// Removes the object at path when it really lies at want. 1 when it went; 0 when it stays, with the
-// reason in GetLastError (ERROR_FILE_NOT_FOUND when there was nothing).
-static int remove_at(const char *path, const char *want) {
-    handle_guard h(open_checked(path, want, REMOVE_ACCESS));
-    return h.ok() && dispose(h.h);
-}
-
-// Removes the object that h (opened to be checked, without the right to delete) holds: the same
-// object, opened again through the handle. Wine lists no folder while a handle with the right to
-// delete it is open, so folders are held without it until their entries are gone.
-static int remove_held(HANDLE h) {
-    handle_guard d(ReOpenFile(h, REMOVE_ACCESS, SHARE_ALL, AS_ITSELF));
-    return d.ok() && dispose(d.h);
-}
-
-// Where an object at path must lie: the real path of its folder, then its own name. 0 when the
-// folder is not there or the path does not fit.
-static int where_it_belongs(const char *path, char want[PATH_TEXT]) {
-    char parent[PATH_TEXT], parent_real[PATH_TEXT];
-    const char *name = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '\\' || *p == '/') name = p + 1;
-    return *name && path_parent(parent, sizeof parent, path) && real_path(parent, parent_real) &&
-           path_join(want, PATH_TEXT, parent_real, name);
-}
 
 // The game folder's walk: every entry must really lie below root at its own name. A folder being
 // walked stays open from its check until its entries are gone, then goes through that handle: a
@@ -114,7 +37,7 @@ struct tree_walk {
 static walk_answer remove_file(void *user, const folder_entry *e) {
     const tree_walk *t = (const tree_walk *)user;
     char want[PATH_TEXT];
-    if (path_join(want, sizeof want, t->root, e->rel)) remove_at(e->path, want);
+    if (path_join(want, sizeof want, t->root, e->rel)) remove_checked(e->path, want);
     return WALK_NEXT;
 }
 
@@ -144,7 +67,7 @@ static walk_answer leave_folder(void *user, const folder_entry *) {
 
 int delete_tree(const char *folder) {
     tree_walk t;
-    if (!where_it_belongs(folder, t.root)) return 0;
+    if (!path_expected(folder, t.root)) return 0;
     handle_guard h(open_checked(folder, t.root, FILE_READ_ATTRIBUTES));
     if (!h.ok()) return 0;
     if (is_link(h.h)) return remove_held(h.h);
@@ -168,21 +91,6 @@ int game_running(const char *folder) {
     return !h.ok() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-// "C:\" and "C:", "C:\x\" and "C:\x" name one folder.
-static int same_folder(const char *a, const char *b) {
-    size_t na = strlen(a), nb = strlen(b);
-    if (na && a[na - 1] == '\\') na--;
-    if (nb && b[nb - 1] == '\\') nb--;
-    return na == nb && _strnicmp(a, b, na) == 0;
-}
-
-// A path below the folder.
-static int is_inside(const char *path, const char *folder) {
-    size_t n = strlen(folder);
-    if (n == 0 || _strnicmp(path, folder, n) != 0) return 0;
-    return path[n] == '\\' || (folder[n - 1] == '\\' && path[n]);
-}
-
 // Whether anything is at path: 0 only when the platform says nothing is.
 static int may_exist(const char *path) {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return 1;
@@ -200,7 +108,7 @@ enum owner { OTHERS, OURS, UNSURE };
 static owner owner_of_folder(const char *path, const char *folder_real, int inside) {
     char real[PATH_TEXT];
     if (real_path(path, real))
-        return same_folder(real, folder_real) || (inside && is_inside(real, folder_real)) ? OURS : OTHERS;
+        return path_same(real, folder_real) || (inside && path_inside(real, folder_real)) ? OURS : OTHERS;
     DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? OTHERS : UNSURE;
 }
@@ -261,7 +169,7 @@ static void find_registration(const char *folder_real, registration *r) {
 // Stage 1 may not have ended yet, and Windows keeps a running program's file from being deleted.
 static void remove_while_locked(const char *path, const char *want) {
     for (int i = 0; i < LOCKED_TRIES; i++) {
-        if (remove_at(path, want)) return;
+        if (remove_checked(path, want)) return;
         DWORD e = GetLastError();
         if (e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) return;
         Sleep(LOCKED_WAIT_MS);
@@ -273,7 +181,7 @@ static void remove_while_locked(const char *path, const char *want) {
 static int is_kept_folder(const char *real) {
     char volume[PATH_TEXT];
     if (!GetVolumePathNameA(real, volume, sizeof volume)) return 1;  // it cannot be told apart from them
-    if (same_folder(real, volume)) return 1;
+    if (path_same(real, volume)) return 1;
     static const int shell_folders[] = {
         CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS,
         CSIDL_MYMUSIC,          CSIDL_MYPICTURES,              CSIDL_MYVIDEO,  CSIDL_PROFILE,
@@ -283,7 +191,7 @@ static int is_kept_folder(const char *real) {
     for (int csidl : shell_folders) {
         char known[MAX_PATH], known_real[PATH_TEXT];
         if (SHGetFolderPathA(NULL, csidl, NULL, 0, known) == S_OK && real_path(known, known_real) &&
-            same_folder(real, known_real))
+            path_same(real, known_real))
             return 1;
     }
     return 0;
@@ -310,7 +218,7 @@ uninstall_result do_uninstall(const char *folder) {
     find_registration(real, &r);
     for (int i = 0; i < 2; i++) {
         char want[PATH_TEXT];
-        if (r.link_owner[i] == OURS && where_it_belongs(r.links[i], want)) remove_at(r.links[i], want);
+        if (r.link_owner[i] == OURS && path_expected(r.links[i], want)) remove_checked(r.links[i], want);
     }
     if (r.entry_owner == OURS) RegDeleteKeyA(HKEY_CURRENT_USER, UNINSTALL_KEY);
 
@@ -321,8 +229,8 @@ uninstall_result do_uninstall(const char *folder) {
         if (strcmp(f, "uninstall.exe") == 0)
             remove_while_locked(path, want);
         else
-            remove_at(path, want);
+            remove_checked(path, want);
     }
-    if (!is_kept_folder(real)) remove_at(full, real);
+    if (!is_kept_folder(real)) remove_checked(full, real);
     return ours_remain(full, &r) ? UNINSTALL_REMAINS : UNINSTALL_REMOVED;
 }

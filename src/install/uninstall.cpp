@@ -42,10 +42,11 @@ struct uninstall_lock {
     }
 };
 
-// The copy of another uninstaller that is still running cannot be replaced until it ends.
+// The copy of another uninstaller that is still running cannot be replaced until it ends. It is
+// written only into a real file at its name: never through a link planted there.
 static int place_copy(const char *self, const char *copy) {
     for (int i = 0; i < COPY_TRIES; i++) {
-        if (CopyFileA(self, copy, FALSE)) return 1;
+        if (copy_file_whole(self, copy)) return 1;
         Sleep(COPY_WAIT_MS);
     }
     return 0;

@@ -1,6 +1,8 @@
 // The setup's entry point: the command line picks uninstall stage 1 or 2, a silent install, or the
 // window; an install run first opens the log and looks for the game CD.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
@@ -10,19 +12,28 @@
 #include "setup/options.h"
 #include "setup/window.h"
 #include "util/folder_walk.h"
+#include "util/paths.h"
 #include "util/state.h"
 #include "util/util.h"
 
 static const char log_name[] = "drovenhelm_setup.log";
 
-// The log file is left out when the temporary folder cannot be had whole: a cut path would put the
-// log under another name, or in another folder.
+// The log file is left out when the temporary folder cannot be had whole (a cut path would put the
+// log under another name, or in another folder), and when a link stands at its name: it is written
+// only into a real file there.
 static void open_log(void) {
-    char path[MAX_PATH];
-    DWORD n = GetTempPathA(sizeof path, path);
-    if (n == 0 || n + sizeof log_name > sizeof path) return;
-    strcat(path, log_name);
-    logf = fopen(path, "w");
+    char temp[MAX_PATH], path[PATH_TEXT];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp || !path_join(path, sizeof path, temp, log_name)) return;
+    HANDLE h = (HANDLE)create_checked(path, 0);
+    if (h == INVALID_HANDLE_VALUE) return;
+    int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_TEXT);
+    if (fd < 0) {
+        CloseHandle(h);
+        return;
+    }
+    logf = _fdopen(fd, "w");
+    if (!logf) _close(fd);
 }
 
 // Tries one candidate for the default CD; on success its path becomes the CD path.

@@ -16,6 +16,10 @@ int path_parent(char *out, size_t size, const char *path);
 // path with its extension (from the last dot after the last separator) replaced by ext, which
 // includes its dot; 0 when it does not fit.
 int path_with_extension(char *out, size_t size, const char *path, const char *ext);
+// 1 when a and b name one folder, letter case and one trailing backslash aside ("C:\" and "C:").
+int path_same(const char *a, const char *b);
+// 1 when path lies below folder (not the folder itself), letter case aside.
+int path_inside(const char *path, const char *folder);
 // 1 for "X:" and "X:\" (or "X:/"): a drive, which names its root folder here.
 int path_is_drive_root(const char *path);
 
@@ -27,3 +31,25 @@ int full_path(const char *path, char out[PATH_TEXT]);
 int handle_path(void *h, char out[PATH_TEXT]);
 // Where the file or folder at path really lies, links followed; 0 when it cannot be opened or named.
 int real_path(const char *path, char out[PATH_TEXT]);
+
+// Where an object named path must really lie: below the write root, the root's real path and the
+// rest of path; elsewhere the real path of its folder and its own name. 0 when that folder is not
+// there or the path does not fit.
+int path_expected(const char *path, char out[PATH_TEXT]);
+// The platform's ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack: a write refused because the
+// name leads elsewhere.
+enum { ERROR_STOPPED_AT_LINK = 681 };
+
+// The folder that an install writes into, for the length of the install (null clears it): below it,
+// a link at a file's name or at any folder on the way is never written through. 0 when the folder's
+// real path cannot be had.
+int write_root_set(const char *folder);
+// The file at path opened for writing (a HANDLE), made or emptied only once the handle shows that
+// it lies where its name says (path_expected): a link planted at the name is opened, found to lead
+// elsewhere and closed untouched; a new file is made only in a folder that lies where named
+// (ERROR_STOPPED_AT_LINK both). With whole, the handle may also delete the file: one written whole
+// or not at all. INVALID_HANDLE_VALUE on failure, with the reason in GetLastError.
+void *create_checked(const char *path, int whole);
+// 1 when a folder may be made or written into at path: below the write root, it (or the folder it
+// would be made in) lies where its name says; elsewhere always.
+int folder_writable(const char *path);

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "handles.h"
+#include "paths.h"
+#include "remove.h"
 
 void log_to_window(const char *line) {
     if (!hwnd || silent) return;
@@ -22,7 +24,13 @@ int is_dir(const char *path) {
 
 int make_dirs(const char *path) {
     char work[PATH_TEXT];
-    fmt_cut(work, sizeof work, "%s", path);
+    if (strlen(path) >= sizeof work) return 0;  // a cut path names another folder
+    strcpy(work, path);
+    // Below the install folder, a folder made or used lies where its name says, not behind a link.
+    if (!folder_writable(work)) {
+        SetLastError(ERROR_STOPPED_AT_LINK);
+        return 0;
+    }
     // Most calls name a folder whose parent exists: then one creation is all it takes, and the walk
     // from the root (a file system request for every level) is paid only when a level is missing.
     if (CreateDirectoryA(work, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) return is_dir(work);
@@ -43,31 +51,28 @@ int make_dirs(const char *path) {
 
 // Creates the parent folder of a file path; only a backslash separates here.
 static void make_parent(const char *path) {
-    char work[PATH_TEXT];
-    fmt_cut(work, sizeof work, "%s", path);
-    char *cut = strrchr(work, '\\');
-    if (cut) {
-        *cut = 0;
-        make_dirs(work);
-    }
+    char parent[PATH_TEXT];
+    const char *cut = strrchr(path, '\\');
+    if (!cut || (size_t)(cut - path) >= sizeof parent) return;
+    memcpy(parent, path, cut - path);
+    parent[cut - path] = 0;
+    make_dirs(parent);
 }
 
 int write_file(const char *path, const void *data, uint64_t size) {
     make_parent(path);
-    handle_guard h(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    handle_guard h(create_checked(path, 1));
     if (!h.ok()) {
         DWORD err = GetLastError();
         setup_log("cannot write %s (error %lu)", path, err);
         return 0;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(h.h, data, (DWORD)size, &written, NULL);
+    if (WriteFile(h.h, data, (DWORD)size, &written, NULL) && written == size) return 1;
+    remove_through(h.h);  // a cut program or file would pass for a whole one
     h.close();
-    if (!ok || written != size) {
-        setup_log("write failed: %s", path);
-        return 0;
-    }
-    return 1;
+    setup_log("write failed: %s", path);
+    return 0;
 }
 
 void *read_file(const char *path, uint64_t *size) {
@@ -90,7 +95,7 @@ void *read_file(const char *path, uint64_t *size) {
     return buf;
 }
 
-int copy_file(const char *src, const char *dst, progress *p) {
+static int copy_into(const char *src, const char *dst, progress *p, int whole) {
     static char block[COPY_BLOCK];
     // Guards close in reverse order: the destination's, declared first, closes after the source.
     handle_guard out(INVALID_HANDLE_VALUE);
@@ -101,11 +106,11 @@ int copy_file(const char *src, const char *dst, progress *p) {
         setup_log("cannot read %s", src);
         return 0;
     }
-    out.h = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    out.h = create_checked(dst, whole);
     // The parent folders are made when they are missing, not before every file of a tree.
     if (!out.ok() && GetLastError() == ERROR_PATH_NOT_FOUND) {
         make_parent(dst);
-        out.h = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        out.h = create_checked(dst, whole);
     }
     if (!out.ok()) {
         in.close();
@@ -114,9 +119,13 @@ int copy_file(const char *src, const char *dst, progress *p) {
     }
     for (;;) {
         DWORD got = 0, put = 0;
-        if (!ReadFile(in.h, block, sizeof block, &got, NULL)) return 0;
+        if (!ReadFile(in.h, block, sizeof block, &got, NULL)) {
+            if (whole) remove_through(out.h);
+            return 0;
+        }
         if (got == 0) break;
         if (!WriteFile(out.h, block, got, &put, NULL) || put != got) {
+            if (whole) remove_through(out.h);
             setup_log("cannot write %s", dst);  // a full disk, say: the caller's ERROR line follows
             return 0;
         }
@@ -144,3 +153,7 @@ int read_at(void *h, uint64_t at, void *buf, uint32_t len) {
     DWORD got = 0;
     return SetFilePointerEx(h, pos, NULL, FILE_BEGIN) && ReadFile(h, buf, len, &got, NULL) && got == len;
 }
+
+int copy_file(const char *src, const char *dst, progress *p) { return copy_into(src, dst, p, 0); }
+
+int copy_file_whole(const char *src, const char *dst) { return copy_into(src, dst, NULL, 1); }

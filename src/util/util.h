@@ -62,6 +62,8 @@ void *read_file(const char *path, uint64_t *size);
 // Copies src to dst (replaced, its parent folders made when missing) in 1 MiB blocks, adding each
 // block to p; a copied file is left with normal attributes. 1 when the whole file was copied.
 int copy_file(const char *src, const char *dst, progress *p);
+// The same for a file written whole or not at all (a program): one cut short is deleted.
+int copy_file_whole(const char *src, const char *dst);
 // Size in bytes of the file at path; 0 when it cannot be had.
 int file_size(const char *path, uint64_t *size);
 // Seeks the open file h (a HANDLE) to byte at and reads exactly len bytes; 0 on any shortfall.
@@ -73,3 +75,10 @@ enum { COPY_BLOCK = 1048576 };
 // separator, drive colon or control character, not only dots and blanks, and no device name (CON,
 // COM1, CONOUT$, ...) once the trailing dots and blanks that Windows drops are gone.
 int name_is_safe(const char *name);
+// 1 for a name Windows opens as a device (CON, COM1, "nul.txt", "COM1   "), whatever its case.
+int is_device_name(const char *name);
+// 1 for a path that names a file on a local drive: a relative path (".." allowed: it only reads) or
+// "X:\...". Refused: network and device paths ("\\host\share", "//x", "\\.\", "\\?\"), "X:name"
+// (relative to drive X's current folder), any other colon (a stream), control bytes, and a device
+// name in any part.
+int path_is_local(const char *path);

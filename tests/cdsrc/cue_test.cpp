@@ -213,6 +213,37 @@ TEST(cue_parse, track_table_rules) {
     }
 }
 
+static int recording_size(void *user, const char *path, uint64_t *size) {
+    ((std::vector<std::string> *)user)->push_back(path);
+    *size = 10 * RAW_SECTOR;
+    return 1;
+}
+
+// A sheet is untrusted, and a sheet beside the setup is read at start-up: a name that is no local
+// file is never looked at (no network connection, no device opened) and counts as missing.
+TEST(cue_parse, names_that_are_no_local_file_are_never_asked_for) {
+    struct name_case {
+        const char *name;
+        bool local;
+    } cases[] = {
+        {"\\\\host\\share\\x.bin::$DATA", false}, {"//host/share/x.bin", false}, {"\\\\.\\COM1", false},
+        {"\\\\?\\C:\\x.bin", false}, {"COM1", false}, {"sub\\nul.bin", false}, {"CONOUT$", false},
+        {"a.bin:s", false}, {"C:x.bin", false}, {"1:\\x.bin", false},
+        {"x.bin", true}, {"..\\up\\x.bin", true}, {"D:\\img\\x.bin", true}, {"d:/img/x.bin", true},
+    };
+    for (const name_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string sheet = std::string("FILE \"") + c.name + "\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n";
+        std::vector<std::string> asked;
+        cd_track t[MAX_TRACKS];
+        char data[PATH_TEXT];
+        ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, recording_size, &asked, t, data), 1);
+        EXPECT_EQ(!asked.empty(), c.local);
+        EXPECT_EQ(data[0] != 0, c.local);
+        EXPECT_EQ(t[0].sectors, c.local ? 10u : 0u);
+    }
+}
+
 TEST(cue_parse, stops_adding_at_99_tracks) {
     std::string sheet = "FILE \"g.bin\" BINARY\n";
     for (int i = 1; i <= 120; i++) {

@@ -105,7 +105,7 @@ with open(truncated, "wb") as f:
     f.write(data[: len(data) // 2])  # directories intact, the big files cut off
 damaged = {
     "truncated.iso": (truncated, 0, 1, "read error in "),
-    "malformed.iso": (os.path.join(lib, "malformed.iso"), 0, 1, "read error in the root directory"),
+    "malformed.iso": (os.path.join(lib, "malformed.iso"), 1, 1, "read error in the root directory"),
     "malformed2.iso": (os.path.join(lib, "malformed2.iso"), 0, 0, ""),
     "bad-dir.iso": (os.path.join(lib, "bad-dir.iso"), 0, 0, ""),
     "test-udf1.iso": (os.path.join(lib, "test-udf1.iso"), 0, 0, ""),

@@ -1,7 +1,8 @@
 """A disk that fills during the install: a small tmpfs, mounted as drive T: of the prefix without a
 CD-ROM drive, with less and less room for a silent install of the game CD image. Every run ends
-either with "Done." and whole programs, or with an ERROR line after a line that names the file that
-could not be written; a cut program is never left behind. Mounting needs root: exits 77 without it."""
+either with "Done." and whole programs, with an ERROR line after a line that names the file that
+could not be written, or, when the CD's data and music cannot fit, with the free-space ERROR before
+anything is written; a cut program is never left behind. Mounting needs root: exits 77 without it."""
 import os
 import shutil
 import subprocess
@@ -66,6 +67,14 @@ try:
     check(rc == 0 and log[-1:] == ["Done."] and with_icon not in (None, carried_game)
           and file_or_none("uninstall.exe") == read(setup_exe), f"with room to spare: installed ({need} bytes)")
 
+    # The CD's data and music are weighed before anything is written: 1 MiB too little is refused.
+    _, report, _ = discinfo(iso)
+    data = int(report_value(report, "total") or 0)
+    if mount(data - 1024 * KIB):
+        rc, log = install()
+        check(rc == 1 and log[-1:] and log[-1].startswith("ERROR: not enough free space on T:\\dv: the game needs ")
+              and not os.path.exists(target), f"1 MiB less than the CD's {data} bytes: refused before writing ({log[-1:]})")
+
     # From a little more than the install needs down to half of it, in 64 KiB steps at the end,
     # where the game executable's icon and the uninstaller are written, then in larger ones.
     sizes = [need + 64 * KIB] + [need - k * 64 * KIB for k in range(1, 40)] + [need * 3 // 4, need // 2, need // 8]
@@ -88,17 +97,19 @@ try:
             ok = log[-1:] == ["Done."] and game is not None
             kind = "Done." + (" without the icon" if game == carried_game else "") + \
                    (" without the uninstaller" if uninstaller is None else "")
+        elif log[-1:] and log[-1].startswith("ERROR: not enough free space on T:\\dv: "):
+            ok = rc == 1 and not os.path.exists(target)  # refused before anything was written
+            kind = "ERROR: not enough free space"
         else:
-            # The stage's ERROR line comes last, after a line that names the file it could not write,
-            # or a whole-file write (the game executable, CD.DAT) ends it with the helper's line alone.
+            # An ERROR line comes last, after a line that names the file that could not be written.
             named = [l for l in log if l.startswith(("cannot write T:", "write failed: T:", "ERROR: cannot write T:"))]
-            ok = rc == 1 and named != [] and (log[-1].startswith("ERROR: ") or log[-1] == named[-1])
+            ok = rc == 1 and named != [] and log[-1].startswith("ERROR: ")
             kind = log[-1].split(" T:\\")[0] if log else "no log"
         check(ok, f"{what}: {kind}")
         outcomes[kind] = outcomes.get(kind, 0) + 1
     print("outcomes:", outcomes)
     # The room at the end must have run out at each late stage at least once, or the sizes miss them.
-    for kind in ("Done.", "without the icon", "without the uninstaller", "ERROR: copying the CD failed"):
+    for kind in ("Done.", "without the icon", "without the uninstaller", "ERROR: not enough free space"):
         check(any(kind in k for k in outcomes), f"some run ended: {kind}")
 finally:
     if os.path.lexists(drive):

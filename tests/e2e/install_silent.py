@@ -223,13 +223,15 @@ check(copied and len(whole) + len(started) == len(copied) and len(started) <= 1 
 check(sorted(os.listdir(left)) == ["game"], f"broken image: nothing beside the copy: {sorted(os.listdir(left))}")
 nothing_registered("broken image")
 
-# A folder standing where the game executable goes: write_file's line ends the install.
+# A folder standing where the game executable goes: write_file's line names it, an ERROR line ends
+# the install, and the folder stays.
 blocked = os.path.join(base, "blocked")
 os.makedirs(os.path.join(blocked, "drovenhelm.exe"))
 rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\blocked")
 log = setup_log() or []
-check(rc == 1 and log[-1].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error "),
-      f"executable cannot be written: {log[-1:]}")
+check(rc == 1 and log[-2].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error ")
+      and log[-1] == "ERROR: cannot write C:\\dvinst\\blocked\\drovenhelm.exe"
+      and os.path.isdir(os.path.join(blocked, "drovenhelm.exe")), f"executable cannot be written: {log[-2:]}")
 check(not os.path.exists(os.path.join(blocked, "uninstall.exe")), "a failed install writes no uninstaller")
 
 # The audio stage fails: the sheet's audio BIN is missing. Its own line ends the install.

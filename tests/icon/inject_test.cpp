@@ -22,7 +22,7 @@ static const std::string k_red_blue = stored_pbm(4, 2, std::string("\1\1\1\0\2\2
 static const std::string k_green = stored_pbm(2, 2, std::string("\0\1\1\1", 4), std::string("\0\0\0\x10\xF0\x10", 6));
 static const std::string k_dark = stored_pbm(2, 2, std::string("\3\0\3\3", 4), k_palette);
 
-static int inject(const std::string &exe, const std::string &picture) {
+static icon_result inject(const std::string &exe, const std::string &picture) {
     return inject_icon_lbm(exe.c_str(), (const uint8_t *)picture.data(), picture.size());
 }
 
@@ -95,13 +95,13 @@ TEST(inject_icon_lbm, writes_the_icon_and_keeps_other_resources) {
     ASSERT_EQ(before.count("#10/KEEP/1033"), 1u);
 
     log_capture log;
-    ASSERT_EQ(inject(exe, k_red_blue), 1);
+    ASSERT_EQ(inject(exe, k_red_blue), ICON_WRITTEN);
     resource_map want = before, icon = icon_resources(k_red_blue);
     want.insert(icon.begin(), icon.end());
     EXPECT_TRUE(resources(exe) == want);
 
     // A second icon replaces the first (same type, id and language) instead of adding to it.
-    ASSERT_EQ(inject(exe, k_green), 1);
+    ASSERT_EQ(inject(exe, k_green), ICON_WRITTEN);
     want = before;
     icon = icon_resources(k_green);
     want.insert(icon.begin(), icon.end());
@@ -127,11 +127,12 @@ TEST(inject_icon_lbm, failures_log_one_line_and_leave_the_executable) {
         std::string picture;
         std::function<void(const std::string &exe)> arrange;
         const char *line;
+        icon_result result;  // whether the update began
     } cases[] = {
         {"missing executable", k_red_blue, [](const std::string &exe) { DeleteFileA(exe.c_str()); },
-         "ERROR: cannot update the game executable's icon"},
-        {"not a picture", std::string(200, 'x'), nullptr, "ERROR: game emblem picture not understood"},
-        {"every colour dark", k_dark, nullptr, "ERROR: game emblem picture is empty"},
+         "ERROR: cannot update the game executable's icon", ICON_NOT_MADE},
+        {"not a picture", std::string(200, 'x'), nullptr, "ERROR: game emblem picture not understood", ICON_NOT_MADE},
+        {"every colour dark", k_dark, nullptr, "ERROR: game emblem picture is empty", ICON_NOT_MADE},
         // The platform builds the new file in the temporary folder and copies it over the
         // executable when the update ends: with no usable temporary folder, beginning still
         // works and only the end fails.
@@ -141,7 +142,7 @@ TEST(inject_icon_lbm, failures_log_one_line_and_leave_the_executable) {
              SetEnvironmentVariableA("TMP", gone.c_str());
              SetEnvironmentVariableA("TEMP", gone.c_str());
          },
-         "ERROR: cannot write the game executable's icon"},
+         "ERROR: cannot write the game executable's icon", ICON_UPDATE_FAILED},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,7 +150,7 @@ TEST(inject_icon_lbm, failures_log_one_line_and_leave_the_executable) {
         std::string exe = exe_copy("fail"), original = slurp(exe);
         log_capture log;  // before the temporary folder goes: it makes its own folder there
         if (c.arrange) c.arrange(exe);
-        EXPECT_EQ(inject(exe, c.picture), 0);
+        EXPECT_EQ(inject(exe, c.picture), c.result);
         EXPECT_EQ(log.lines(), std::vector<std::string>{c.line});
         if (exists(exe)) {
             EXPECT_TRUE(slurp(exe) == original);
@@ -164,10 +165,10 @@ TEST(inject_icon_lbm, locked_executable) {
     HANDLE other = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     log_capture log;
-    EXPECT_EQ(inject(exe, k_red_blue), 0);
+    EXPECT_EQ(inject(exe, k_red_blue), ICON_NOT_MADE);
     CloseHandle(other);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR: cannot update the game executable's icon"});
     EXPECT_TRUE(slurp(exe) == original);
     // Released, the same file takes the icon.
-    EXPECT_EQ(inject(exe, k_red_blue), 1);
+    EXPECT_EQ(inject(exe, k_red_blue), ICON_WRITTEN);
 }

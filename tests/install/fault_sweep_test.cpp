@@ -68,11 +68,8 @@ static bool starts_with(const std::string &s, const std::string &prefix) {
     return s.size() >= prefix.size() && _strnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
-// The last line of an install that failed: the stage's ERROR line, or the line of a failed
-// whole-file write, which ends an install alone.
-static bool failure_line(const std::string &line) {
-    return starts_with(line, "ERROR: ") || starts_with(line, "cannot write ") || starts_with(line, "write failed: ");
-}
+// The last line of an install that failed: an ERROR line, whatever failed.
+static bool failure_line(const std::string &line) { return starts_with(line, "ERROR: "); }
 
 enum outcome { FAILED_REPORTED, DONE, OTHER };
 

@@ -94,9 +94,12 @@ static struct {
     bool fail_next_write;         // set by the cut when the game executable's second write fails too
     bool fail_rewrite;
     bool cut_uninstaller;
+    HANDLE write_cut;                // the uninstaller's copy, whose first write stops halfway
+    std::string refuse_second_open;  // the file whose second opening for writing fails, or none
+    int opens;
     decltype(&EndUpdateResourceA) end_update;
     decltype(&WriteFile) write;
-    decltype(&CopyFileA) copy;
+    decltype(&CreateFileA) create;
 } late;
 
 static void cut_in_half(const std::string &path) {
@@ -112,36 +115,52 @@ static BOOL WINAPI end_update_cutting(HANDLE h, BOOL discard) {
     return FALSE;
 }
 static BOOL WINAPI write_failing_once(HANDLE h, LPCVOID data, DWORD n, LPDWORD put, LPOVERLAPPED o) {
+    if (h == late.write_cut) {
+        late.write_cut = NULL;
+        late.write(h, data, n / 2, put, o);
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     if (!late.fail_next_write) return late.write(h, data, n, put, o);
     late.fail_next_write = false;
     *put = 0;
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
-static BOOL WINAPI copy_cut_short(LPCSTR from, LPCSTR to, BOOL fail_if_exists) {
-    BOOL ok = late.copy(from, to, fail_if_exists);
-    if (!late.cut_uninstaller || !strstr(to, "uninstall.exe")) return ok;
-    cut_in_half(to);
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
+// The uninstaller's copy: half of it written, then the disk is full. The program is written again
+// only after an update that began: a second opening for writing fails.
+static HANDLE WINAPI create_failing(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how,
+                                    DWORD flags, HANDLE tmpl) {
+    HANDLE h = late.create(path, access, share, sa, how, flags, tmpl);
+    if (!(access & GENERIC_WRITE) || h == INVALID_HANDLE_VALUE) return h;
+    if (late.cut_uninstaller && strstr(path, "uninstall.exe")) late.write_cut = h;
+    if (_stricmp(path, late.refuse_second_open.c_str()) == 0 && ++late.opens == 2) {
+        CloseHandle(h);
+        SetLastError(ERROR_DISK_FULL);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
 }
 
 TEST(do_install, a_late_full_disk_leaves_no_cut_program) {
     std::string carried = carried_game_exe();
     struct {
         const char *name;
-        bool cut_icon, fail_rewrite, cut_uninstaller;
+        bool cut_icon, fail_rewrite, cut_uninstaller, bad_picture;
         int result;
         bool game_exe, uninstaller;
         std::vector<std::string> last_lines;  // "%s" stands for the install folder
     } cases[] = {
-        {"the icon update cuts the program", true, false, false, 1, true, true,
+        {"the icon update cuts the program", true, false, false, false, 1, true, true,
          {"ERROR: cannot write the game executable's icon", "Done."}},
-        {"and the program cannot be written again", true, true, false, 0, false, false,
+        {"and the program cannot be written again", true, true, false, false, 0, false, false,
          {"ERROR: cannot write the game executable's icon", "write failed: %s\\drovenhelm.exe",
           "ERROR: cannot write %s\\drovenhelm.exe"}},
-        {"the uninstaller's copy is cut short", false, false, true, 1, true, false,
+        {"the uninstaller's copy is cut short", false, false, true, false, 1, true, false,
          {"cannot write %s\\uninstall.exe", "Done."}},
+        // Nothing was changed: the program is not written again (here that would fail).
+        {"the picture is no picture", false, false, false, true, 1, true, true,
+         {"ERROR: game emblem picture not understood", "Done."}},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,7 +168,7 @@ TEST(do_install, a_late_full_disk_leaves_no_cut_program) {
         std::string cd = temp_dir("latecd");  // the smallest game CD, with the title animation
         spit(cd + "\\SKIPIT.EXE", "MZ");
         spit(cd + "\\BDROV1DK.AVI", "RIFF");
-        spit(cd + "\\TITLE.FLI", slurp(testdata("gamecd\\tree\\TITLE.FLI")));
+        spit(cd + "\\TITLE.FLI", c.bad_picture ? std::string("not a picture") : slurp(testdata("gamecd\\tree\\TITLE.FLI")));
         snprintf(o.cd, sizeof o.cd, "%s", cd.c_str());
         snprintf(o.dir, sizeof o.dir, "%s", (temp_dir("late") + "\\Drovenhelm").c_str());
         std::string dir = o.dir, exe = dir + "\\drovenhelm.exe";
@@ -157,16 +176,19 @@ TEST(do_install, a_late_full_disk_leaves_no_cut_program) {
         late.fail_rewrite = c.fail_rewrite;
         late.fail_next_write = false;
         late.cut_uninstaller = c.cut_uninstaller;
+        late.write_cut = NULL;
+        late.refuse_second_open = c.bad_picture ? exe : "";
+        late.opens = 0;
         log_capture log;
         int result;
         {
             import_swap end("kernel32.dll", "EndUpdateResourceA", (void *)end_update_cutting);
             import_swap write("kernel32.dll", "WriteFile", (void *)write_failing_once);
-            import_swap copy("kernel32.dll", "CopyFileA", (void *)copy_cut_short);
-            ASSERT_TRUE(end.ok() && write.ok() && copy.ok());
+            import_swap create("kernel32.dll", "CreateFileA", (void *)create_failing);
+            ASSERT_TRUE(end.ok() && write.ok() && create.ok());
             late.end_update = (decltype(late.end_update))end.original;
             late.write = (decltype(late.write))write.original;
-            late.copy = (decltype(late.copy))copy.original;
+            late.create = (decltype(late.create))create.original;
             result = do_install(&o, NULL, NULL);
         }
         EXPECT_EQ(result, c.result);

@@ -245,7 +245,9 @@ static decltype(&CloseHandle) real_close;
 static HANDLE WINAPI recording_create_file(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                            DWORD disposition, DWORD flags, HANDLE tmpl) {
     HANDLE h = real_create_file(path, access, share, sa, disposition, flags, tmpl);
-    if (h != INVALID_HANDLE_VALUE) opened_files.push_back({h, access & GENERIC_WRITE ? "destination" : "source"});
+    // The copy's two files; the checks of where a path lies open folders for their attributes only.
+    if (h != INVALID_HANDLE_VALUE && (access & (GENERIC_READ | GENERIC_WRITE)))
+        opened_files.push_back({h, access & GENERIC_WRITE ? "destination" : "source"});
     return h;
 }
 static BOOL WINAPI recording_close(HANDLE h) {

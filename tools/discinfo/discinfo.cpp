@@ -29,15 +29,17 @@ static const char usage[] =
     "--copy DIR copies the whole CD into DIR as the install does, with a progress line on stderr.\n"
     "--audio GAMEDIR writes every audio track as GAMEDIR\\cdaudio\\trackNN.wav with the track list\n"
     "toc.txt, as the install does, with a progress line on stderr.\n"
-    "Exit code 0 when the source opened (and the copy succeeded), 1 otherwise; the reason and the\n"
-    "setup's own log lines go to stderr.\n";
+    "Exit code 0 when the source opened and every folder was read (and the copy succeeded), 1\n"
+    "otherwise; the reason and the setup's own log lines go to stderr.\n";
 
 static void print_dir(void *, const char *rel) { printf("dir %s\n", rel); }
 static void print_file(void *, const char *rel, uint64_t size) {
     printf("file %llu %s\n", (unsigned long long)size, rel);
 }
 
-static void report(cd_source *s) {
+// 0 when a folder of the CD (its root included) could not be read: a listing without it is no
+// listing of the CD.
+static int report(cd_source *s) {
     printf("source: %s\n", cd_describe(s));
     if (s->is_image)
         printf("layout: sector_size=%u data_offset=%u base_offset=%llu root_lba=%u root_size=%u\n",
@@ -51,7 +53,9 @@ static void report(cd_source *s) {
     }
     printf("total: %llu\n", (unsigned long long)cd_total_bytes(s));
     cd_lister l = {print_dir, print_file, NULL};
-    cd_list(s, &l);
+    if (cd_list(s, &l)) return 1;
+    fprintf(stderr, "discinfo: some folders of %s cannot be read\n", cd_describe(s));
+    return 0;
 }
 
 struct copy_meter {
@@ -111,7 +115,7 @@ int main(int argc, char **argv) {
         ok = cd_copy_all(s, dest, &p);
         if (!ok) fprintf(stderr, "discinfo: copying %s to %s failed\n", cd_describe(s), dest);
     } else {
-        report(s);
+        ok = report(s);
     }
     cd_close(s);
     fflush(stdout);

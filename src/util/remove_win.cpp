@@ -1,0 +1,60 @@
+#include "util/remove.h"
+
+#include <string.h>
+
+#include "util/handles.h"
+#include "util/paths.h"
+
+enum {
+    REMOVE_ACCESS = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+    AS_ITSELF = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,  // a folder too; a link as the link
+    SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+};
+
+int is_link(HANDLE h) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+HANDLE open_checked(const char *path, const char *want, DWORD access) {
+    HANDLE h = CreateFileA(path, access, SHARE_ALL, NULL, OPEN_EXISTING, AS_ITSELF, NULL);
+    char real[PATH_TEXT];
+    if (h == INVALID_HANDLE_VALUE || (handle_path(h, real) && _stricmp(real, want) == 0)) return h;
+    CloseHandle(h);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+static int set_attributes(HANDLE h, DWORD attributes) {
+    FILE_BASIC_INFO info;
+    memset(&info, 0, sizeof info);  // times of 0 stay as they are
+    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+}
+
+// A read-only file refuses to go: its attribute is cleared first.
+int remove_through(HANDLE h) {
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
+    FILE_BASIC_INFO was;
+    if (GetLastError() != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(h, FileBasicInfo, &was, sizeof was) ||
+        !(was.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return 0;
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    DWORD kept = was.FileAttributes & settable;
+    if (!set_attributes(h, kept & ~FILE_ATTRIBUTE_READONLY)) return 0;
+    if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
+    set_attributes(h, kept);
+    return 0;
+}
+
+int remove_checked(const char *path, const char *want) {
+    handle_guard h(open_checked(path, want, REMOVE_ACCESS));
+    return h.ok() && remove_through(h.h);
+}
+
+int remove_held(HANDLE h) {
+    handle_guard d(ReOpenFile(h, REMOVE_ACCESS, SHARE_ALL, AS_ITSELF));
+    return d.ok() && remove_through(d.h);
+}

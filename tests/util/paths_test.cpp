@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "util/paths.h"
+
+// A join that does not fit is refused: a cut path names another file.
+TEST(path_join, joins_once_and_refuses_what_does_not_fit) {
+    struct join_case {
+        const char *folder, *name;
+        size_t size;
+        const char *out;  // null: refused
+    } cases[] = {
+        {"C:\\Games", "game", 64, "C:\\Games\\game"},
+        {"C:\\", "game", 64, "C:\\game"},
+        {"C:/x/", "game", 64, "C:/x/game"},
+        {"", "game", 64, "game"},
+        {"C:\\Games", "game", 14, "C:\\Games\\game"},  // 13 characters and the terminator
+        {"C:\\Games", "game", 13, nullptr},
+    };
+    for (const join_case &c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + " + " + c.name);
+        char out[64];
+        EXPECT_EQ(path_join(out, c.size, c.folder, c.name), c.out != nullptr);
+        if (c.out) EXPECT_STREQ(out, c.out);
+    }
+}
+
+TEST(path_parent, keeps_a_roots_separator) {
+    struct parent_case {
+        const char *path, *parent;  // null: none
+    } cases[] = {
+        {"C:\\Games\\DH", "C:\\Games"}, {"C:\\DH", "C:\\"}, {"\\DH", "\\"}, {"a/b", "a"},
+        {"C:\\", nullptr}, {"DH", nullptr}, {"C:", nullptr},
+    };
+    for (const parent_case &c : cases) {
+        SCOPED_TRACE(c.path);
+        char out[PATH_TEXT];
+        EXPECT_EQ(path_parent(out, sizeof out, c.path), c.parent != nullptr);
+        if (c.parent) EXPECT_STREQ(out, c.parent);
+    }
+}
+
+TEST(path_with_extension, replaces_the_names_own_extension) {
+    char out[PATH_TEXT];
+    ASSERT_TRUE(path_with_extension(out, sizeof out, "C:\\cd\\game.ccd", ".img"));
+    EXPECT_STREQ(out, "C:\\cd\\game.img");
+    ASSERT_TRUE(path_with_extension(out, sizeof out, "C:\\cd.v2\\game", ".img"));
+    EXPECT_STREQ(out, "C:\\cd.v2\\game.img");
+    EXPECT_FALSE(path_with_extension(out, 14, "C:\\cd\\game.ccd", ".img"));
+}
+
+TEST(path_same, folders_compare_as_the_file_system_does) {
+    EXPECT_TRUE(path_same("C:\\Games\\DH", "c:\\games\\dh\\"));
+    EXPECT_TRUE(path_same("C:\\", "C:"));
+    EXPECT_FALSE(path_same("C:\\Games\\DH", "C:\\Games\\DH2"));
+    EXPECT_TRUE(path_inside("C:\\Games\\DH\\game", "C:\\games\\dh"));
+    EXPECT_TRUE(path_inside("C:\\x", "C:\\"));
+    EXPECT_FALSE(path_inside("C:\\Games\\DH2", "C:\\Games\\DH"));
+    EXPECT_FALSE(path_inside("C:\\Games\\DH", "C:\\Games\\DH"));
+}
