@@ -22,7 +22,9 @@ TEST(path_join, joins_once_and_refuses_what_does_not_fit) {
         SCOPED_TRACE(std::string(c.folder) + " + " + c.name);
         char out[64];
         EXPECT_EQ(path_join(out, c.size, c.folder, c.name), c.out != nullptr);
-        if (c.out) EXPECT_STREQ(out, c.out);
+        if (c.out) {
+            EXPECT_STREQ(out, c.out);
+        }
     }
 }
 
@@ -37,7 +39,9 @@ TEST(path_parent, keeps_a_roots_separator) {
         SCOPED_TRACE(c.path);
         char out[PATH_TEXT];
         EXPECT_EQ(path_parent(out, sizeof out, c.path), c.parent != nullptr);
-        if (c.parent) EXPECT_STREQ(out, c.parent);
+        if (c.parent) {
+            EXPECT_STREQ(out, c.parent);
+        }
     }
 }
 
