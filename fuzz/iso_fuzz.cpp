@@ -156,7 +156,7 @@ static int mem_write(void *ctx, void *file, const void *, uint32_t len) {
     return 1;
 }
 
-static void mem_close(void *, void *) {}
+static int mem_close(void *, void *) { return 1; }
 
 static void count_progress(uint64_t done, uint64_t, void *user) { *(uint64_t *)user = done; }
 

@@ -1,4 +1,4 @@
-#include "ccd.h"
+#include "cdsrc/ccd.h"
 
 #include <string.h>
 

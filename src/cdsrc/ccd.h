@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tracks.h"
+#include "cdsrc/tracks.h"
 
 enum {
     CCD_MAX_BYTES = 1048576,  // a control file is a few KiB; anything larger is not one

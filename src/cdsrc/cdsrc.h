@@ -1,20 +1,28 @@
-// One view of the game CD, whatever form it comes in: a folder or drive, a plain image
-// (2048-byte or raw 2352-byte sectors), a cue sheet with its BIN files, or a Nero image.
+// One view of the game CD, whatever form it comes in. The forms, and who reads them:
+//   a folder or a drive (a CD-ROM drive is read as its root folder)        cdsrc.cpp
+//   a plain image: 2048-byte sectors, or raw 2352-byte ones (Mode 1, Mode 2 Form 1)   image.cpp
+//   a cue sheet (.cue) with its BIN files, raw or 2048/2336-byte tracks     cue.h
+//   a Nero image (.nrg)                                                     nrg.h
+//   a CloneCD image (.ccd with the .img, or .bin, of its name)              ccd.h
+//   an Alcohol image (.mds with its data file; 2048-, 2352- or 2448-byte sectors)   mds.h
+// The images' descriptor files are read from disk by descriptors.h, their volumes through image.h
+// by the walks of iso9660.h. Every form but a folder has a track table (tracks.h); a cue sheet,
+// Nero, CloneCD and Alcohol image also carry audio tracks.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-#include "../util/util.h"
-#include "iso9660.h"
-#include "tracks.h"
+#include "cdsrc/iso9660.h"
+#include "cdsrc/tracks.h"
+#include "util/util.h"
 
 struct cd_source {
     int32_t is_image;
     char root[PATH_TEXT];  // folder source: the folder; image source: the image file
     HANDLE image;          // the image file; INVALID_HANDLE_VALUE for a folder source
-    uint32_t sector_size;  // bytes per sector in the image file: 2048 or 2352 (Nero: the first track's)
+    uint32_t sector_size;  // bytes per sector of the data track in the image file: 2048, 2352 or 2448
     uint32_t data_offset;  // where the 2048 bytes of user data begin inside a sector: 0, 16 or 24
-    uint64_t base_offset;  // byte position of the data track's sector 0 (nonzero only for Nero images)
+    uint64_t base_offset;  // byte position of the data track's sector 0 (Nero, CloneCD, Alcohol)
     uint32_t root_lba;
     uint32_t root_size;
     char description[552];

@@ -1,4 +1,4 @@
-#include "cue.h"
+#include "cdsrc/cue.h"
 
 #include <stdio.h>
 #include <string.h>

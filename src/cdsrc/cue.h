@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tracks.h"
+#include "cdsrc/tracks.h"
 
 enum {
     CUE_MAX_BYTES = 1048576,  // a sheet is a few hundred lines; anything larger is not one

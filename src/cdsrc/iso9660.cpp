@@ -1,4 +1,4 @@
-#include "iso9660.h"
+#include "cdsrc/iso9660.h"
 
 #include <ctype.h>
 #include <stdlib.h>
@@ -11,7 +11,8 @@
 #include <set>
 #include <string>
 
-#include "../util/bytes.h"
+#include "util/bytes.h"
+#include "util/paths.h"
 
 static void record_name(const uint8_t *id, uint32_t idlen, char *name) {
     uint32_t n = 0;
@@ -175,7 +176,7 @@ static int walk_dir(walk_state *w, uint32_t lba, uint32_t len, const char *name,
             while (next_part(list, count, i)) i++;
         if (!name_is_safe(e->name)) continue;
         char path[PATH_TEXT];
-        fmt_cut(path, sizeof path, "%s%s%s", rel, *rel ? "\\" : "", e->name);
+        if (!path_join(path, sizeof path, rel, e->name)) continue;  // a cut path names another file
         std::string sub = key + "\\" + name_key(e->name);
         if (!e->directory) {
             // Two records that name one file on disk would write it twice: the first one stands.
@@ -254,10 +255,8 @@ struct copy_job {
     progress *p;
 };
 
-// dest\rel; 0 when it does not fit whole, since a cut path names some other file.
 static int dest_path(const copy_job *c, const char *rel, char out[PATH_TEXT]) {
-    int n = snprintf(out, PATH_TEXT, "%s\\%s", c->dest, rel);
-    return n >= 0 && n < PATH_TEXT;
+    return path_join(out, PATH_TEXT, c->dest, rel);
 }
 
 // A folder whose path does not fit is not made; a file in it is refused with its own message.
@@ -307,7 +306,10 @@ static int copy_file_parts(void *user, const char *rel, const iso_entry *parts, 
     // The further parts of a multi-extent file go on where the previous part ended.
     int ok = 1;
     for (int i = 0; i < count && ok; i++) ok = copy_extent(c, out, path, &parts[i]);
-    c->sink->close(c->sink->ctx, out);
+    if (!c->sink->close(c->sink->ctx, out) && ok) {
+        setup_log("cannot write %s", path);
+        return 0;
+    }
     return ok;
 }
 

@@ -1,11 +1,12 @@
 // ISO 9660 volumes over any sector reader: the directory records, the one walk over the tree and
-// its visitors (total, listing, copy). No platform calls, so it also builds natively; the image
-// file's reader and the copy's file writing are iso9660_win.cpp.
+// its visitors (total, listing, copy). No platform calls, so it also builds natively. In the setup
+// the volume's reads land in image.cpp (sectors of the image file) and the copy's sink writes files
+// there (below the install folder, never through a link); in the fuzzer both are memory.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tracks.h"
+#include "cdsrc/tracks.h"
 
 struct iso_entry {
     char name[64];     // identifier without ";version" and without one final '.'
@@ -20,7 +21,6 @@ enum {
     ISO_DIR_MAX = 16 * 1024 * 1024,       // a directory's data beyond this is damage, not a real volume
     ISO_FLAG_DIRECTORY = 2,
     ISO_FLAG_MULTI_EXTENT = 0x80,
-    MAX_DEPTH = 16,        // walks do not enter the subfolders of a folder at this depth (the root is 0)
     ISO_COPY_SECTORS = 32, // the copy reads and writes files 64 KiB at a time
 };
 
@@ -75,12 +75,6 @@ int iso_walk(const iso_volume *v, uint32_t lba, uint32_t len, int depth, const i
 // Bytes of all files below the directory: the progress total of the copy.
 uint64_t iso_vol_total(const iso_volume *v, uint32_t lba, uint32_t len, int depth);
 
-// Every directory and file of a source in the copy's order, with paths relative to its root.
-struct cd_lister {
-    void (*dir)(void *user, const char *rel);
-    void (*file)(void *user, const char *rel, uint64_t size);
-    void *user;
-};
 // 1 when every folder could be read; one that cannot is named in the log ("read error in NAME")
 // and the listing goes on without it.
 int iso_vol_list(const iso_volume *v, const cd_lister *l);
@@ -90,7 +84,7 @@ struct iso_sink {
     void (*make_dir)(void *ctx, const char *path);
     void *(*create)(void *ctx, const char *path);  // a new, empty file; null when it cannot be
     int (*write)(void *ctx, void *file, const void *data, uint32_t len);  // 1 when all was written
-    void (*close)(void *ctx, void *file);
+    int (*close)(void *ctx, void *file);  // 0 when what was written could not be kept
     void *ctx;
 };
 // Copies the tree into the folder dest, the file data ISO_COPY_SECTORS at a time, adding each block

@@ -1,8 +1,8 @@
-#include "mds.h"
+#include "cdsrc/mds.h"
 
 #include <string.h>
 
-#include "../util/bytes.h"
+#include "util/bytes.h"
 
 enum {
     MDS_HEADER = 88,
@@ -31,7 +31,7 @@ static int read_name(const uint8_t *d, size_t len, uint32_t off, int wide, char 
 }
 
 static int track_sector_size(int audio, uint32_t size) {
-    if (size == RAW_SECTOR || size == MDS_SUB_SECTOR) return 1;
+    if (size == RAW_SECTOR || size == RAW_SUB_SECTOR) return 1;
     return !audio && size == ISO_SECTOR;
 }
 

@@ -1,8 +1,8 @@
-#include "nrg.h"
+#include "cdsrc/nrg.h"
 
 #include <string.h>
 
-#include "../util/bytes.h"
+#include "util/bytes.h"
 
 enum { CHUNK_HEAD = 8, DAO_HEAD = 22, DAO_FIRST_TRACK = 20, ENTRY_FIXED = 18, MODE_AUDIO = 7 };
 

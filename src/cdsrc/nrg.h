@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tracks.h"
+#include "cdsrc/tracks.h"
 
 enum {
     NRG_FOOTER = 12,

@@ -1,17 +1,19 @@
-// The track table of a disc source: what the cue sheet and Nero readers fill and the CD audio
-// extraction reads, and the sector sizes of disc images. No platform headers, so the readers that
-// fill it build natively.
+// The track table of a disc source and the rules its readers and walks share: sector sizes, the
+// depth limit of every walk, and the lister that hands out a source's tree. No platform headers, so
+// the readers that fill it build natively. Which reader fills it for which form: cdsrc.h.
 #pragma once
 #include <stdint.h>
 
-#include "../util/util.h"
+#include "util/util.h"
 
 enum {
-    ISO_SECTOR = 2048,    // user data of a sector
-    MODE2_SECTOR = 2336,  // a Mode 2 sector without sync and header
-    RAW_SECTOR = 2352,    // a whole sector: sync, header and user data, or CD audio
+    ISO_SECTOR = 2048,      // user data of a sector
+    MODE2_SECTOR = 2336,    // a Mode 2 sector without sync and header
+    RAW_SECTOR = 2352,      // a whole sector: sync, header and user data, or CD audio
+    RAW_SUB_SECTOR = 2448,  // a whole sector followed by its 96 bytes of subchannel
     MAX_TRACKS = 100,
     TRACK_LIMIT = 99,
+    MAX_DEPTH = 16,  // walks do not enter the subfolders of a folder at this depth (the root is 0)
 };
 
 // The public head of a track-table entry, as cd_tracks hands it out.
@@ -29,5 +31,12 @@ struct cd_track {
     uint32_t sectors;
     char file[PATH_TEXT];  // the file that holds the track's sectors
     uint64_t file_offset;  // byte position of the track's first sector in file
-    uint32_t sector_size;  // bytes per sector of this track in file
+    uint32_t sector_size;  // bytes per sector of this track in file: 2048, 2336, 2352 or 2448
+};
+
+// Every directory and file of a source in the copy's order, with paths relative to its root.
+struct cd_lister {
+    void (*dir)(void *user, const char *rel);
+    void (*file)(void *user, const char *rel, uint64_t size);
+    void *user;
 };

@@ -3,8 +3,9 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 
-#include "emblem.h"
+#include "icon/emblem.h"
 
 enum {
     FLI_MAX_SIDE = 2048,
@@ -26,10 +27,20 @@ struct emblem_indexed {
     int band = 0;                        // 1: cut to the first band of visible rows, stretch by 1.2
 
     emblem_indexed() = default;
-    ~emblem_indexed();
+    ~emblem_indexed() { free(index); }
     emblem_indexed(const emblem_indexed &) = delete;
     void operator=(const emblem_indexed &) = delete;
-    int alloc(int32_t w, int32_t h, size_t row_bytes);  // zero-filled; 0 when memory is short
+    // Zero-filled; 0 when memory is short. Both sides are capped by the decoders, so row_bytes * h
+    // cannot overflow. Here, not in emblem.cpp, so that the decoders need nothing of the module
+    // that calls them.
+    int alloc(int32_t w, int32_t h, size_t row_bytes) {
+        free(index);
+        index = (uint8_t *)calloc(row_bytes * (size_t)h, 1);
+        width = w;
+        height = h;
+        stride = row_bytes;
+        return index != nullptr;
+    }
 };
 
 // Each returns 1 with ix filled, or 0 when the bytes are not a picture of its format. No logging.

@@ -1,22 +1,10 @@
-#include "emblem.h"
+#include "icon/emblem.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "decoders.h"
+#include "icon/decoders.h"
 #include "util/util.h"
-
-emblem_indexed::~emblem_indexed() { free(index); }
-
-int emblem_indexed::alloc(int32_t w, int32_t h, size_t row_bytes) {
-    free(index);
-    // Both sides are capped by the decoders, so row_bytes * h cannot overflow.
-    index = (uint8_t *)calloc(row_bytes * (size_t)h, 1);
-    width = w;
-    height = h;
-    stride = row_bytes;
-    return index != nullptr;
-}
 
 uint32_t emblem_colour(const uint8_t *rgb) {
     if (rgb[0] + rgb[1] + rgb[2] < VISIBLE_SUM) return 0;

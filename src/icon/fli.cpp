@@ -1,7 +1,7 @@
 // The first frame of an FLI (Animator) or FLC (Animator Pro) animation.
 #include <string.h>
 
-#include "decoders.h"
+#include "icon/decoders.h"
 #include "util/bytes.h"
 
 enum {

@@ -1,4 +1,4 @@
-#include "icon_image.h"
+#include "icon/icon_image.h"
 
 #include <stdlib.h>
 #include <string.h>

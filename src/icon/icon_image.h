@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "emblem.h"
+#include "icon/emblem.h"
 
 enum {
     ICON_COUNT = 7,

@@ -1,9 +1,9 @@
-#include "icon.h"
+#include "icon/icon.h"
 
 #include <windows.h>
 
-#include "emblem.h"
-#include "icon_image.h"
+#include "icon/emblem.h"
+#include "icon/icon_image.h"
 #include "util/util.h"
 
 // Language-neutral, so that a later update replaces these entries instead of adding a second set.

@@ -1,7 +1,7 @@
 // IFF "PBM " pictures: one byte per pixel, as DeluxePaint-style programs save them on the PC.
 #include <string.h>
 
-#include "decoders.h"
+#include "icon/decoders.h"
 #include "util/bytes.h"
 
 enum { PBM_HEADER = 12, CHUNK_HEADER = 8, PBM_MIN_LIMIT = 20, PBM_BYTERUN1 = 1 };

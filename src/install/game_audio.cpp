@@ -1,9 +1,10 @@
-#include "game_install.h"
+#include "install/game_install.h"
 
 #include <string.h>
 
 #include "util/bytes.h"
 #include "util/handles.h"
+#include "util/checked.h"
 #include "util/paths.h"
 
 uint64_t game_audio_bytes(cd_source *s) {
@@ -63,6 +64,7 @@ static int rip_track(cd_source *s, int index, const track_info *t, const char *p
     if (t->sectors <= WAV_MAX_SECTORS) {
         handle_guard out(create_checked(path, 0));
         r = out.ok() ? rip_into(out.h, s, index, t, p) : RIP_WRITE_FAILED;
+        if (!out.close() && r == RIP_DONE) r = RIP_WRITE_FAILED;
     }
     if (r == RIP_READ_FAILED) setup_log("ERROR: reading audio track %d failed", t->number);
     if (r == RIP_WRITE_FAILED) setup_log("ERROR: cannot write %s", path);

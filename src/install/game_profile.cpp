@@ -1,4 +1,4 @@
-#include "game_install.h"
+#include "install/game_install.h"
 
 #include <string.h>
 

@@ -1,11 +1,11 @@
-#include "install.h"
+#include "install/install.h"
 
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
-#include "game_install.h"
+#include "install/game_install.h"
 #include "icon/icon.h"
 #include "util/paths.h"
 #include "util/version.h"
@@ -22,10 +22,12 @@ int prebuilt_available(void) { return find_game_exe() != NULL; }
 void shortcut_paths(char startmenu[PATH_TEXT], char desktop[PATH_TEXT]) {
     char folder[MAX_PATH];
     startmenu[0] = desktop[0] = 0;
-    if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, 0, folder) == S_OK)
-        fmt_cut(startmenu, PATH_TEXT, "%s\\%s.lnk", folder, "Drovenhelm");
-    if (SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, folder) == S_OK)
-        fmt_cut(desktop, PATH_TEXT, "%s\\%s.lnk", folder, "Drovenhelm");
+    if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, 0, folder) != S_OK ||
+        !path_join(startmenu, PATH_TEXT, folder, "Drovenhelm.lnk"))
+        startmenu[0] = 0;
+    if (SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, folder) != S_OK ||
+        !path_join(desktop, PATH_TEXT, folder, "Drovenhelm.lnk"))
+        desktop[0] = 0;
 }
 
 void make_link(const char *link, const char *target, const char *workdir) {

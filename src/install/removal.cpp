@@ -10,7 +10,7 @@
 #include "util/folder_walk.h"
 #include "util/handles.h"
 #include "util/paths.h"
-#include "util/remove.h"
+#include "util/checked.h"
 
 // The install folder's own files, in the order they are deleted.
 static const char *const files[] = {"drovenhelm.exe", "uninstall.exe", "drovenhelm_pc.ini", "drovenhelm.log",

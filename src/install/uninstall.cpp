@@ -66,18 +66,10 @@ static void tell(const char *text, UINT icon) {
 int uninstall_stage1(void) {
     char self[PATH_TEXT], folder[PATH_TEXT];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n == 0 || n >= sizeof self) return 0;
-    memcpy(folder, self, n + 1);
-    // "C:" alone names drive C's current folder, not its root: a root keeps its backslash, doubled on
-    // the command line so that it does not escape the closing quote.
-    const char *root_tail = "";
-    char *cut = strrchr(folder, '\\');
-    if (cut && cut > folder && cut[-1] == ':') {
-        cut[1] = 0;
-        root_tail = "\\";
-    } else if (cut) {
-        *cut = 0;
-    }
+    if (n == 0 || n >= sizeof self || !path_parent(folder, sizeof folder, self)) return 0;
+    // A drive root keeps its backslash ("C:" alone is drive C's current folder), doubled on the
+    // command line so that it does not escape the closing quote.
+    const char *root_tail = path_is_drive_root(folder) ? "\\" : "";
     uninstall_lock lock;
     if (!lock.take(0)) {
         tell("Drovenhelm is already being removed.", MB_ICONINFORMATION);

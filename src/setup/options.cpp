@@ -1,10 +1,11 @@
-#include "options.h"
+#include "setup/options.h"
 
 #include <ctype.h>
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "util/paths.h"
 #include "util/util.h"
 
 char **ansi_arguments(int *count) {
@@ -45,8 +46,14 @@ static int anchored(const char *value) {
 
 void set_path_option(char field[PATH_TEXT], const char *value) {
     char full[PATH_TEXT];
-    DWORD n = value[0] && !anchored(value) ? GetFullPathNameA(value, sizeof full, full, NULL) : 0;
-    fmt_cut(field, PATH_TEXT, "%s", n > 0 && n < sizeof full ? full : value);
+    const char *use = value[0] && !anchored(value) && full_path(value, full) ? full : value;
+    // A path too long for the field is left out, never cut: a cut path names another folder.
+    if (strlen(use) < PATH_TEXT) {
+        strcpy(field, use);
+    } else {
+        field[0] = 0;
+        setup_log("the path is too long: %s", value);
+    }
 }
 
 void set_default_options(void) {

@@ -12,6 +12,7 @@
 #include "setup/options.h"
 #include "setup/window.h"
 #include "util/folder_walk.h"
+#include "util/checked.h"
 #include "util/paths.h"
 #include "util/state.h"
 #include "util/util.h"
@@ -25,7 +26,7 @@ static void open_log(void) {
     char temp[MAX_PATH], path[PATH_TEXT];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp || !path_join(path, sizeof path, temp, log_name)) return;
-    HANDLE h = (HANDLE)create_checked(path, 0);
+    HANDLE h = create_checked(path, 0);
     if (h == INVALID_HANDLE_VALUE) return;
     int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_TEXT);
     if (fd < 0) {
@@ -40,7 +41,7 @@ static void open_log(void) {
 static void try_default_cd(const char *path) {
     cd_source *s = cd_open(path);
     if (!s) return;
-    if (game_is_cd(s)) fmt_cut(opts.cd, sizeof opts.cd, "%s", path);
+    if (game_is_cd(s) && strlen(path) < sizeof opts.cd) strcpy(opts.cd, path);
     cd_close(s);
 }
 
@@ -59,11 +60,9 @@ static void find_default_cd(void) {
         if ((drives & (1u << d)) && GetDriveTypeA(root) == DRIVE_CDROM) try_default_cd(root);
     }
     if (opts.cd[0]) return;  // a drive always wins over an image
-    char folder[PATH_TEXT];
-    DWORD n = GetModuleFileNameA(NULL, folder, sizeof folder);
-    if (n == 0 || n >= sizeof folder) return;
-    char *cut = strrchr(folder, '\\');
-    if (cut) *cut = 0;
+    char self[PATH_TEXT], folder[PATH_TEXT];
+    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
+    if (n == 0 || n >= sizeof self || !path_parent(folder, sizeof folder, self)) return;
     folder_visitor v = {try_image_beside, try_image_beside, NULL, NULL, NULL};
     folder_walk(folder, &v);
 }

@@ -1,4 +1,4 @@
-#include "window.h"
+#include "setup/window.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "install/install.h"
+#include "util/paths.h"
 #include "setup/options.h"
 #include "util/state.h"
 #include "util/util.h"
@@ -144,9 +145,8 @@ static DWORD WINAPI worker(LPVOID) {
 
 static void play(void) {
     // The folder of the finished install, even if the field was edited since.
-    char exe[LONG_TEXT];
-    fmt_cut(exe, sizeof exe, "%s\\drovenhelm.exe", opts.dir);
-    ShellExecuteA(NULL, "open", exe, NULL, opts.dir, SW_SHOWNORMAL);
+    char exe[PATH_TEXT];
+    if (path_join(exe, sizeof exe, opts.dir, "drovenhelm.exe")) ShellExecuteA(NULL, "open", exe, NULL, opts.dir, SW_SHOWNORMAL);
     DestroyWindow(hwnd);
 }
 

@@ -1,16 +1,12 @@
-#include "folder_walk.h"
+#include "util/folder_walk.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "handles.h"
-#include "util.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/util.h"
 
-// "folder\name", or name alone below an empty folder text; 0 when it does not fit.
-static int join(char *out, size_t size, const char *folder, const char *name) {
-    int k = snprintf(out, size, "%s%s%s", folder, *folder ? "\\" : "", name);
-    return k >= 0 && (size_t)k < size;
-}
 
 static walk_answer ask(walk_answer (*cb)(void *, const folder_entry *), void *user, const folder_entry *e) {
     return cb ? cb(user, e) : WALK_NEXT;
@@ -19,7 +15,7 @@ static walk_answer ask(walk_answer (*cb)(void *, const folder_entry *), void *us
 static int walk(const char *folder, const char *rel, int depth, const folder_visitor *v) {
     char pattern[PATH_TEXT];
     WIN32_FIND_DATAA f;
-    find_guard find(join(pattern, sizeof pattern, folder, "*") ? FindFirstFileA(pattern, &f) : INVALID_HANDLE_VALUE);
+    find_guard find(path_join(pattern, sizeof pattern, folder, "*") ? FindFirstFileA(pattern, &f) : INVALID_HANDLE_VALUE);
     if (!find.ok()) {
         DWORD err = GetLastError();
         return !v->unlisted || v->unlisted(v->user, folder, rel, err) != WALK_STOP;
@@ -29,7 +25,7 @@ static int walk(const char *folder, const char *rel, int depth, const folder_vis
         // under Wine may be "..\\..\\x" or "COM1".
         if (!name_is_safe(f.cFileName)) continue;
         char path[PATH_TEXT], sub[PATH_TEXT];
-        if (!join(path, sizeof path, folder, f.cFileName) || !join(sub, sizeof sub, rel, f.cFileName)) continue;
+        if (!path_join(path, sizeof path, folder, f.cFileName) || !path_join(sub, sizeof sub, rel, f.cFileName)) continue;
         folder_entry e = {path, sub, &f, depth};
         if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             if (ask(v->file, v->user, &e) == WALK_STOP) return 0;

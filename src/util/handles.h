@@ -9,9 +9,12 @@ struct handle_guard {
     handle_guard(const handle_guard &) = delete;
     void operator=(const handle_guard &) = delete;
     bool ok() const { return h && h != INVALID_HANDLE_VALUE; }
-    void close() {
-        if (ok()) CloseHandle(h);
+    // Closes now. Closing a written file can fail (a network drive that cannot flush what it kept):
+    // false then, and the writer treats it as a failed write.
+    bool close() {
+        bool closed = !ok() || CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
+        return closed;
     }
 };
 

@@ -3,7 +3,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "util.h"
+#include "util/util.h"
 
 FILE *logf;
 

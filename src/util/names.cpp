@@ -1,7 +1,7 @@
 // The names that may become files: the one rule for every walk of a disc, a folder or an
 // installed tree. Names from there are untrusted: under Wine a Unix name may hold '\', and device
 // names open devices.
-#include "util.h"
+#include "util/util.h"
 
 #include <ctype.h>
 #include <string.h>

@@ -36,20 +36,10 @@ int real_path(const char *path, char out[PATH_TEXT]);
 // rest of path; elsewhere the real path of its folder and its own name. 0 when that folder is not
 // there or the path does not fit.
 int path_expected(const char *path, char out[PATH_TEXT]);
-// The platform's ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack: a write refused because the
-// name leads elsewhere.
-enum { ERROR_STOPPED_AT_LINK = 681 };
-
 // The folder that an install writes into, for the length of the install (null clears it): below it,
 // a link at a file's name or at any folder on the way is never written through. 0 when the folder's
 // real path cannot be had.
 int write_root_set(const char *folder);
-// The file at path opened for writing (a HANDLE), made or emptied only once the handle shows that
-// it lies where its name says (path_expected): a link planted at the name is opened, found to lead
-// elsewhere and closed untouched; a new file is made only in a folder that lies where named
-// (ERROR_STOPPED_AT_LINK both). With whole, the handle may also delete the file: one written whole
-// or not at all. INVALID_HANDLE_VALUE on failure, with the reason in GetLastError.
-void *create_checked(const char *path, int whole);
 // 1 when a folder may be made or written into at path: below the write root, it (or the folder it
 // would be made in) lies where its name says; elsewhere always.
 int folder_writable(const char *path);

@@ -3,7 +3,6 @@
 
 #include "util/handles.h"
 #include "util/paths.h"
-#include "util/remove.h"
 
 int full_path(const char *path, char out[PATH_TEXT]) {
     if (!path[0]) return 0;
@@ -74,52 +73,6 @@ int path_expected(const char *path, char out[PATH_TEXT]) {
         if (*p == '\\' || *p == '/') name = p + 1;
     return *name && path_parent(parent, sizeof parent, path) && real_path(parent, parent_real) &&
            path_join(out, PATH_TEXT, parent_real, name);
-}
-
-static int lies_as_named(HANDLE h, const char *path) {
-    char real[PATH_TEXT], want[PATH_TEXT];
-    return handle_path(h, real) && path_expected(path, want) && _stricmp(real, want) == 0;
-}
-
-// A new file is made only in a folder that lies where its name says: made through a linked folder,
-// it would be a new file elsewhere before any check of it could run.
-static int parent_writable(const char *path) {
-    char parent[PATH_TEXT];
-    return !below_root(path) || (path_parent(parent, sizeof parent, path) && folder_writable(parent));
-}
-
-void *create_checked(const char *path, int whole) {
-    DWORD access = GENERIC_WRITE | (whole ? DELETE : 0);
-    // Opened without emptying it: opening a link to replace its file would empty the file it leads to.
-    HANDLE h = CreateFileA(path, access, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    int existed = h != INVALID_HANDLE_VALUE, made_deletable = 0;
-    if (!existed) {
-        if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
-        if (!parent_writable(path)) {
-            SetLastError(ERROR_STOPPED_AT_LINK);
-            return INVALID_HANDLE_VALUE;
-        }
-        // A link at the name that leads nowhere is not followed: the name is taken. A file made here
-        // and then not found where named (a failed look) goes again through its own handle.
-        h = CreateFileA(path, access | DELETE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-        made_deletable = h != INVALID_HANDLE_VALUE;
-        if (!made_deletable && GetLastError() == ERROR_ACCESS_DENIED)
-            h = CreateFileA(path, access, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (h == INVALID_HANDLE_VALUE) return h;
-    }
-    if (!lies_as_named(h, path)) {
-        if (made_deletable) remove_through(h);
-        CloseHandle(h);
-        SetLastError(ERROR_STOPPED_AT_LINK);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (existed && !SetEndOfFile(h)) {
-        DWORD err = GetLastError();
-        CloseHandle(h);
-        SetLastError(err);
-        return INVALID_HANDLE_VALUE;
-    }
-    return h;
 }
 
 int folder_writable(const char *path) {

@@ -1,4 +1,4 @@
-#include "state.h"
+#include "util/state.h"
 
 setup_opts opts;
 int quiet;

@@ -3,11 +3,11 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "util.h"  // PATH_TEXT, and logf beside the log function
+#include "util/util.h"  // PATH_TEXT, and logf beside the log function
 
 // The install options; filled from the command line and from the window's fields.
 struct setup_opts {
-    char cd[PATH_TEXT];   // what cd_open is given: a drive root, folder, image, cue sheet or Nero image
+    char cd[PATH_TEXT];   // what cd_open is given: a drive, a folder or an image of any form (cdsrc.h)
     char dir[PATH_TEXT];  // the install folder
     int desktop;          // nonzero: create the desktop shortcut
     int startmenu;        // nonzero: create the Start-menu shortcut

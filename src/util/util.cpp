@@ -1,12 +1,12 @@
-#include "util.h"
-#include "state.h"
+#include "util/util.h"
+#include "util/state.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "handles.h"
-#include "paths.h"
-#include "remove.h"
+#include "util/handles.h"
+#include "util/paths.h"
+#include "util/checked.h"
 
 void log_to_window(const char *line) {
     if (!hwnd || silent) return;
@@ -68,8 +68,11 @@ int write_file(const char *path, const void *data, uint64_t size) {
         return 0;
     }
     DWORD written = 0;
-    if (WriteFile(h.h, data, (DWORD)size, &written, NULL) && written == size) return 1;
-    remove_through(h.h);  // a cut program or file would pass for a whole one
+    // Flushed before it is closed, so that a file the disk did not take can still go through its
+    // handle: a cut program or file would pass for a whole one.
+    if (WriteFile(h.h, data, (DWORD)size, &written, NULL) && written == size && FlushFileBuffers(h.h) && h.close())
+        return 1;
+    if (h.ok()) remove_through(h.h);
     h.close();
     setup_log("write failed: %s", path);
     return 0;
@@ -137,7 +140,15 @@ static int copy_into(const char *src, const char *dst, progress *p, int whole) {
     memset(&info, 0, sizeof info);  // times of 0 stay as they are
     info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     SetFileInformationByHandle(out.h, FileBasicInfo, &info, sizeof info);
-    return 1;
+    in.close();
+    if (whole && !FlushFileBuffers(out.h)) {
+        remove_through(out.h);
+        setup_log("cannot write %s", dst);
+        return 0;
+    }
+    if (out.close()) return 1;
+    setup_log("cannot write %s", dst);
+    return 0;
 }
 
 int file_size(const char *path, uint64_t *size) {

@@ -3,7 +3,7 @@
 // with other readers of the same sheet.
 #include <stdio.h>
 
-#include "cdsrc/cue_win.h"
+#include "cdsrc/descriptors.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) {

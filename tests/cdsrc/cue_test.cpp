@@ -6,7 +6,7 @@
 #include <map>
 
 #include "cdsrc/cdsrc.h"
-#include "cdsrc/cue_win.h"
+#include "cdsrc/descriptors.h"
 #include "opened.h"
 #include "support.h"
 #include "util/handles.h"

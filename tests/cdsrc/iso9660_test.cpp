@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "cdsrc/cdsrc.h"
-#include "cdsrc/iso9660_win.h"
+#include "cdsrc/image.h"
 #include "import_swap.h"
 #include "iso_builder.h"
 #include "support.h"

@@ -285,3 +285,41 @@ TEST(copy_file, closes_the_source_then_the_destination) {
         EXPECT_EQ(closed_files, c.closed);
     }
 }
+
+// A written file whose close fails (a network drive that cannot flush what it kept) is a failed
+// write, not a whole file.
+static HANDLE written_handle;
+static BOOL WINAPI close_fails_for_written(HANDLE h) {
+    BOOL ok = real_close(h);
+    if (h != written_handle) return ok;
+    SetLastError(ERROR_NETNAME_DELETED);
+    return FALSE;
+}
+static HANDLE WINAPI remember_written(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                      DWORD disposition, DWORD flags, HANDLE tmpl) {
+    HANDLE h = real_create_file(path, access, share, sa, disposition, flags, tmpl);
+    if (access & GENERIC_WRITE) written_handle = h;
+    return h;
+}
+
+TEST(copy_file, a_failed_close_of_the_destination_fails_the_copy) {
+    std::string t = temp_dir("cfclose");
+    spit(t + "\\src", "abc");
+    for (const char *how : {"copy_file", "write_file"}) {
+        SCOPED_TRACE(how);
+        log_capture log;
+        int result;
+        {
+            import_swap s1("kernel32.dll", "CreateFileA", (void *)remember_written);
+            import_swap s2("kernel32.dll", "CloseHandle", (void *)close_fails_for_written);
+            ASSERT_TRUE(s1.ok() && s2.ok());
+            real_create_file = (decltype(real_create_file))s1.original;
+            real_close = (decltype(real_close))s2.original;
+            result = std::string(how) == "copy_file" ? copy_file((t + "\\src").c_str(), (t + "\\dst").c_str(), NULL)
+                                                     : write_file((t + "\\dst").c_str(), "abc", 3);
+        }
+        written_handle = NULL;
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(log.lines(), std::vector<std::string>{(std::string(how) == "copy_file" ? "cannot write " : "write failed: ") + t + "\\dst"});
+    }
+}

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../../src/cdsrc/cdsrc.h"
-#include "../../src/install/game_install.h"
+#include "cdsrc/cdsrc.h"
+#include "install/game_install.h"
 
 static const char usage[] =
     "usage: discinfo SOURCE\n"

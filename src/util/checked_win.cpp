@@ -1,4 +1,4 @@
-#include "util/remove.h"
+#include "util/checked.h"
 
 #include <string.h>
 
@@ -58,3 +58,50 @@ int remove_held(HANDLE h) {
     handle_guard d(ReOpenFile(h, REMOVE_ACCESS, SHARE_ALL, AS_ITSELF));
     return d.ok() && remove_through(d.h);
 }
+
+static int lies_as_named(HANDLE h, const char *path) {
+    char real[PATH_TEXT], want[PATH_TEXT];
+    return handle_path(h, real) && path_expected(path, want) && _stricmp(real, want) == 0;
+}
+
+// A new file is made only in a folder that lies where its name says: made through a linked folder,
+// it would be a new file elsewhere before any check of it could run.
+static int parent_writable(const char *path) {
+    char parent[PATH_TEXT];
+    return !path_parent(parent, sizeof parent, path) || folder_writable(parent);
+}
+
+HANDLE create_checked(const char *path, int whole) {
+    DWORD access = GENERIC_WRITE | (whole ? DELETE : 0);
+    // Opened without emptying it: opening a link to replace its file would empty the file it leads to.
+    HANDLE h = CreateFileA(path, access, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    int existed = h != INVALID_HANDLE_VALUE, made_deletable = 0;
+    if (!existed) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+        if (!parent_writable(path)) {
+            SetLastError(ERROR_STOPPED_AT_LINK);
+            return INVALID_HANDLE_VALUE;
+        }
+        // A link at the name that leads nowhere is not followed: the name is taken. A file made here
+        // and then not found where named (a failed look) goes again through its own handle.
+        h = CreateFileA(path, access | DELETE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        made_deletable = h != INVALID_HANDLE_VALUE;
+        if (!made_deletable && GetLastError() == ERROR_ACCESS_DENIED)
+            h = CreateFileA(path, access, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h == INVALID_HANDLE_VALUE) return h;
+    }
+    if (!lies_as_named(h, path)) {
+        if (made_deletable) remove_through(h);
+        CloseHandle(h);
+        SetLastError(ERROR_STOPPED_AT_LINK);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && !SetEndOfFile(h)) {
+        DWORD err = GetLastError();
+        CloseHandle(h);
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+

@@ -1,15 +1,17 @@
-#include "copier_win.h"
+// The descriptor files of images, read from disk: cue sheets, CloneCD control files and Alcohol
+// media descriptors, each a small text or table parsed by its platform-free reader.
+#include "cdsrc/descriptors.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <memory>
 
-#include "iso9660.h"
 #include "util/paths.h"
 
-// The descriptor's bytes, at most max of them; null when it cannot be read or is larger.
-static char *read_descriptor(const char *path, size_t max, uint64_t *size) {
+// A small file's bytes (a sheet or a descriptor), at most max of them, with one spare byte; null
+// when it cannot be read or is larger.
+static char *read_small_file(const char *path, size_t max, uint64_t *size) {
     if (!file_size(path, size) || *size > max) return NULL;
     char *bytes = (char *)read_file(path, size);
     if (bytes && *size > max) {  // it grew since its size was taken
@@ -20,7 +22,7 @@ static char *read_descriptor(const char *path, size_t max, uint64_t *size) {
 }
 
 static void name_tracks(cd_track *tracks, int count, const char *data_file) {
-    for (int i = 0; i < count; i++) fmt_cut(tracks[i].file, sizeof tracks[i].file, "%s", data_file);
+    for (int i = 0; i < count; i++) strcpy(tracks[i].file, data_file);  // both PATH_TEXT bytes
 }
 
 // The data file beside a control file: the .img of its name, or the .bin that some tools write
@@ -41,7 +43,7 @@ int ccd_read(const char *ccd, cd_track *tracks, char *data_file) {
     data_file[0] = 0;
     uint64_t size = 0, img_size = 0;
     if (!ccd_data_file(ccd, data_file, &img_size)) return 0;
-    std::unique_ptr<char, void (*)(void *)> text(read_descriptor(ccd, CCD_MAX_BYTES, &size), free);
+    std::unique_ptr<char, void (*)(void *)> text(read_small_file(ccd, CCD_MAX_BYTES, &size), free);
     if (!text) return 0;
     int count = ccd_parse(text.get(), (size_t)size, img_size, tracks);
     name_tracks(tracks, count, data_file);
@@ -62,7 +64,7 @@ static int mds_data_file(const char *mds, const char *name, char *out) {
 int mds_read(const char *mds, cd_track *tracks, char *data_file) {
     data_file[0] = 0;
     uint64_t size = 0;
-    std::unique_ptr<char, void (*)(void *)> bytes(read_descriptor(mds, MDS_MAX_BYTES, &size), free);
+    std::unique_ptr<char, void (*)(void *)> bytes(read_small_file(mds, MDS_MAX_BYTES, &size), free);
     if (!bytes) return 0;
     char name[PATH_TEXT];
     int count = mds_parse((const uint8_t *)bytes.get(), (size_t)size, tracks, name);
@@ -80,4 +82,13 @@ int mds_read(const char *mds, cd_track *tracks, char *data_file) {
     }
     name_tracks(tracks, count, data_file);
     return count;
+}
+
+static int size_on_disk(void *, const char *path, uint64_t *size) { return file_size(path, size); }
+
+int cue_read_sheet(const char *sheet, cd_track *tracks, char *data_file) {
+    data_file[0] = 0;
+    uint64_t size = 0;
+    std::unique_ptr<char, void (*)(void *)> text(read_small_file(sheet, CUE_MAX_BYTES, &size), free);
+    return text ? cue_parse(text.get(), (size_t)size, sheet, size_on_disk, NULL, tracks, data_file) : 0;
 }

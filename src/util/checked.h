@@ -1,4 +1,6 @@
-// The one rule for removing a file or folder: the object is opened as itself (a link as the link),
+// Files written and removed only where their names say. Writing: a file is opened without emptying
+// it, the platform says through the handle where it lies, and only then is it emptied and written.
+// Removing, the one rule for every removal: the object is opened as itself (a link as the link),
 // the platform says through that handle where it really lies, and it is deleted through the same
 // handle, only when that is where its name says. Nothing is deleted by its name: a link planted at
 // one of our names, or a folder swapped for a link meanwhile, would take the object it leads to with
@@ -7,6 +9,17 @@
 #include <windows.h>
 
 #include "util/util.h"  // PATH_TEXT
+
+// The platform's ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack: a write refused because the
+// name leads elsewhere.
+enum { ERROR_STOPPED_AT_LINK = 681 };
+
+// The file at path opened for writing, made or emptied only once the handle shows that
+// it lies where its name says (path_expected): a link planted at the name is opened, found to lead
+// elsewhere and closed untouched; a new file is made only in a folder that lies where named
+// (ERROR_STOPPED_AT_LINK both). With whole, the handle may also delete the file: one written whole
+// or not at all. INVALID_HANDLE_VALUE on failure, with the reason in GetLastError.
+HANDLE create_checked(const char *path, int whole);
 
 // The object at path itself, with the given access, when the platform names it want through the
 // handle; otherwise INVALID_HANDLE_VALUE (ERROR_ACCESS_DENIED when it lies elsewhere), untouched.
