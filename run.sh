@@ -1,6 +1,6 @@
 #!/bin/bash
 # Build, test and demonstrate the setup on Linux: mingw-w64 builds the Windows programs, Wine runs them.
-#   ./run.sh build   programs in build/bin/
+#   ./run.sh build   programs in build/bin/ (first the libraries of tools/deps, in build/deps/)
 #   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb, and each
 #                    fuzz target for 20 seconds
 #   ./run.sh fuzz [SECONDS [TARGET...]]
@@ -20,6 +20,9 @@ packages=(
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev iat mdf2iso
   clang libclang-rt-14-dev
+  # The codec and compression libraries (tools/deps): fetching and unpacking Debian's source
+  # packages, their builds, Debian's zlib for mingw-w64.
+  dpkg-dev debian-archive-keyring make pkgconf libz-mingw-w64-dev
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
 bench_packages=(libarchive-tools p7zip-full time)
@@ -39,6 +42,7 @@ ensure_packages() {
 
 do_build() {
   ensure_packages
+  bash "$top/tools/deps/build-deps.sh" "$build"
   if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
