@@ -21,8 +21,9 @@ packages=(
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev iat mdf2iso
   clang libclang-rt-14-dev
   # The codec and compression libraries (tools/deps): fetching and unpacking Debian's source
-  # packages, their builds, Debian's zlib for mingw-w64.
+  # packages, their builds, Debian's zlib for mingw-w64; the encoders and packers of their checks.
   dpkg-dev debian-archive-keyring make pkgconf libz-mingw-w64-dev
+  flac vorbis-tools opus-tools lame zstd xz-utils
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
 bench_packages=(libarchive-tools p7zip-full time)
