@@ -8,8 +8,8 @@
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
-#   ./run.sh dist    a release from a clean build: dist/ with the setup, its README, the licence
-#                    and SHA256SUMS
+#   ./run.sh dist    a release from a clean build: dist/ with the setup, its README, the licence,
+#                    the licences of the libraries (LICENSE-NAME.txt) and SHA256SUMS
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -215,15 +215,22 @@ do_dist() {
   local out=$top/dist dbuild=$build/dist
   export SOURCE_DATE_EPOCH
   SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 0)
+  # The developer build's libraries serve: they are pinned, and built without build paths.
+  bash "$top/tools/deps/build-deps.sh" "$build"
   rm -rf "$dbuild" "$out"
   cmake -S "$top" -B "$dbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DDEPS_PREFIX="$build/deps/prefix" >/dev/null
   cmake --build "$dbuild" --target drovenhelm_setup
   mkdir -p "$out"
   cp "$dbuild/bin/drovenhelm_setup.exe" "$out/"
   cp "$top/res/PLAYERS.txt" "$out/README.txt"
   cp "$top/LICENSE" "$out/LICENSE.txt"
-  (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE.txt > SHA256SUMS)
+  # Each library's own licence text, as its source package has it.
+  local lic
+  for lic in "$build/deps/prefix/licenses"/*.txt; do
+    cp "$lic" "$out/LICENSE-$(basename "$lic")"
+  done
+  (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE*.txt > SHA256SUMS)
   echo "release in $out:"
   (cd "$out" && ls -l && cat SHA256SUMS)
 }
