@@ -6,7 +6,7 @@
 # Everything lands in BUILD/deps: apt's private state and the fetched packages (apt/, src/), one log
 # per library (log/), and the prefix the project links (prefix/lib, prefix/include, and
 # prefix/licenses with each library's licence text). A library is fetched and built again only when
-# its pin, its recipe below, the compiler or a library it builds on changed; otherwise nothing
+# its pin, its recipe below, the toolchain or a library it builds on changed; otherwise nothing
 # is fetched and nothing is built.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -165,14 +165,15 @@ build_zlib() {
 }
 
 # What a library's build depends on: its pin, its recipe and the shared ones, the flags, the
-# compiler, and the builds of the libraries it needs.
+# toolchain's packages (compiler, binutils, C runtime headers), and the builds of the libraries
+# it needs.
 key_of() {
   local name=$1 d
   {
     echo "${pkg[$name]} ${ver[$name]} ${lic[$name]} $cflags"
     declare -f "build_$name" cmake_lib configure_lib
-    cat "$here/toolchain.cmake"
-    "$cc" --version | head -1
+    cat "$here/toolchain.cmake" "$top/cmake/mingw-w64-x86_64.cmake"
+    dpkg-query -W gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     for d in ${needs[$name]:-}; do cat "$deps/stamps/$d"; done
   } | sha1sum | cut -c1-16
 }
