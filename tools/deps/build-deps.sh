@@ -70,8 +70,8 @@ fetch() {
   (cd "$deps/src" && apt-get "${apt_opts[@]}" -q source --download-only "$p=$v") \
     >"$deps/log/$name.fetch.log" 2>&1 || {
     cat "$deps/log/$name.fetch.log" >&2
-    echo "deps: cannot fetch $p $v; if Debian no longer has it (apt-cache showsrc $p with the" \
-      "options in this script), pin a version it has in tools/deps/versions" >&2
+    echo "deps: cannot fetch $p $v; if Debian no longer has it (tools/deps/build-deps.sh --versions)," \
+      "pin a version it has in tools/deps/versions" >&2
     return 1
   }
 }
