@@ -1,6 +1,6 @@
 #!/bin/bash
 # Build, test and demonstrate the setup on Linux: mingw-w64 builds the Windows programs, Wine runs them.
-#   ./run.sh build   programs in build/bin/
+#   ./run.sh build   programs in build/bin/ (first the libraries of tools/deps, in build/deps/)
 #   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb, and each
 #                    fuzz target for 20 seconds
 #   ./run.sh fuzz [SECONDS [TARGET...]]
@@ -9,9 +9,9 @@
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
 #   ./run.sh dist [--sign KEY.pfx [--pass-file FILE] [--timestamp URL]]
-#                    a release from a clean build: dist/ with the setup, its README, the licence
-#                    and SHA256SUMS; --sign signs the setup (the key's password comes from FILE or
-#                    from DROVENHELM_SIGN_PASSWORD)
+#                    a release from a clean build: dist/ with the setup, its README, the licence,
+#                    the licences of the libraries (LICENSE-NAME.txt) and SHA256SUMS; --sign signs
+#                    the setup (the key's password comes from FILE or from DROVENHELM_SIGN_PASSWORD)
 #   ./run.sh dist-check
 #                    a signed release with a throw-away key, checked against the unsigned one and
 #                    installed under Wine (tests/release)
@@ -27,6 +27,10 @@ packages=(
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev iat mdf2iso
   clang libclang-rt-14-dev
+  # The codec and compression libraries (tools/deps): fetching and unpacking Debian's source
+  # packages, their builds, Debian's zlib for mingw-w64; the encoders and packers of their checks.
+  dpkg-dev debian-archive-keyring make pkgconf libz-mingw-w64-dev
+  flac vorbis-tools opus-tools lame zstd xz-utils
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
 bench_packages=(libarchive-tools p7zip-full time)
@@ -49,6 +53,7 @@ ensure_packages() {
 
 do_build() {
   ensure_packages
+  bash "$top/tools/deps/build-deps.sh" "$build"
   if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
@@ -239,11 +244,13 @@ do_dist() {
   local out=$top/dist dbuild=$build/dist
   export SOURCE_DATE_EPOCH
   SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 0)
+  # The developer build's libraries serve: they are pinned, and built without build paths.
+  bash "$top/tools/deps/build-deps.sh" "$build"
   rm -rf "$dbuild" "$out"
   # Before the build, so that a missing key or password costs no build.
   [ -z "$key" ] || sign_ready "$key" "$pass_file" || return 1
   cmake -S "$top" -B "$dbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DDEPS_PREFIX="$build/deps/prefix" >/dev/null
   cmake --build "$dbuild" --target drovenhelm_setup
   local setup=$dbuild/bin/drovenhelm_setup.exe signed=$dbuild/drovenhelm_setup.signed.exe
   if [ -n "$key" ]; then
@@ -256,7 +263,12 @@ do_dist() {
   fi
   cp "$top/res/PLAYERS.txt" "$out/README.txt"
   cp "$top/LICENSE" "$out/LICENSE.txt"
-  (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE.txt > SHA256SUMS)
+  # Each library's own licence text, as its source package has it.
+  local lic
+  for lic in "$build/deps/prefix/licenses"/*.txt; do
+    cp "$lic" "$out/LICENSE-$(basename "$lic")"
+  done
+  (cd "$out" && sha256sum drovenhelm_setup.exe README.txt LICENSE*.txt > SHA256SUMS)
   # The build that anyone can make again from the commit; a comment, since sha256sum -c would
   # fail on a line naming a file that is not shipped.
   if [ -n "$key" ]; then

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Makes the disc test data with real tools: a source tree, ISO 9660 volumes of it (genisoimage),
 # the same volume in raw 2352-byte sectors (Mode 1 and Mode 2 Form 1), Nero images of it with audio
-# tracks, and the folder that the Wine CD-ROM drive D: shows. Usage: make-testdata.sh OUTDIR
+# tracks, the folder that the Wine CD-ROM drive D: shows, and the encoded audio and packed files the
+# library checks decode (deps/). Usage: make-testdata.sh OUTDIR
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +13,7 @@ cd "$out"
 stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
-rm -rf tree volume* gamecd sweepcd nrg-* .made-*
+rm -rf tree volume* gamecd sweepcd nrg-* deps .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -122,6 +123,27 @@ nrg nrg-i-m2 --v1 --layout mode2 --first 3 --audio 40:10 --audio 30 --chunk ETNF
 
 # --- a folder that holds a Unix link back up to itself: Wine shows it as a folder link ---------
 rm -rf looped && mkdir -p looped/inner && echo x > looped/inner/f.txt && ln -s .. looped/inner/up
+
+# --- inputs of the library checks (tests/deps): what the real encoders and compressors make ---
+# One second of two sweeps (a different one per channel), 16-bit stereo little-endian, at 44.1 and
+# 48 kHz; encoded by flac, oggenc, opusenc and lame, and the lossy ones decoded by ffmpeg (its own
+# decoders) as the reference. Text and random bytes packed by gzip, xz (raw LZMA1) and zstd.
+d=deps
+mkdir -p $d
+for rate in 44100 48000; do
+  sox -q -n -r $rate -c 2 -b 16 -e signed-integer -L -t raw $d/sweep$rate.raw \
+    synth 1 sine 200-8000 sine 300-5000 vol 0.5
+done
+flac -s --force-raw-format --endian=little --sign=signed --channels=2 --bps=16 --sample-rate=44100 \
+  -o $d/sweep.flac $d/sweep44100.raw
+oggenc -Q -r -B 16 -C 2 -R 44100 -q 4 -o $d/sweep.ogg $d/sweep44100.raw
+opusenc --quiet --raw --raw-rate 48000 --raw-chan 2 --raw-bits 16 --bitrate 128 $d/sweep48000.raw $d/sweep.opus
+lame --silent -r -s 44.1 --bitwidth 16 -b 192 $d/sweep44100.raw $d/sweep.mp3 2>/dev/null
+for f in ogg opus mp3; do ffmpeg -v error -i $d/sweep.$f -f s16le -ac 2 -y $d/sweep.$f.ffmpeg; done
+{ seq 1 20000; head -c 65536 /dev/urandom; } > $d/blob
+gzip -n -9 -c $d/blob > $d/blob.gz
+xz --format=raw --lzma1=preset=6 -c $d/blob > $d/blob.lzma1
+zstd -q -19 -c $d/blob > $d/blob.zst
 
 # --- the CD-ROM drive ---------------------------------------------------------------------
 rm -rf cdrom && cp -r gamecd/tree cdrom && chmod -R u+w cdrom
