@@ -13,7 +13,7 @@ cd "$out"
 stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
-rm -rf tree volume* gamecd sweepcd nrg-* deps .made-*
+rm -rf tree volume* gamecd sweepcd cueaudio nrg-* deps .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -76,7 +76,9 @@ FILE "$1" BINARY
 CUE
 }
 cue_sheet GAMECD.BIN $data $((data + 150)) > gamecd/gamecd.cue
-rm gamecd/a2.raw gamecd/a3.raw
+mkdir -p cueaudio
+mv gamecd/a2.raw cueaudio/track02.raw
+mv gamecd/a3.raw cueaudio/track03.raw
 # The same CD as the disc copiers keep it: CloneCD (.ccd, .img, .sub) and Alcohol (.mds, .mdf) with
 # 2352-byte sectors, and Alcohol with subchannel (2448) and with the data track as user data (2048).
 tracks="--track data:0 --track audio:$data --track audio:$((data + 150))"
@@ -85,6 +87,66 @@ python3 "$here/tools/make_copier_images.py" gamecd/gamecd.bin $tracks --mds game
 python3 "$here/tools/make_copier_images.py" gamecd/gamecd.bin $tracks --mds gamecd/gamecd-2048 --mds-sector 2048
 # The same CD as a Nero image: raw Mode 1 data track, audio tracks of the same lengths.
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 150 --audio 114:75 gamecd/gamecd.iso gamecd/gamecd.nrg
+
+# --- the game CD with its audio in the files of the wild (cueaudio) -------------------------------
+# Sheets over the CD's raw data BIN and its two audio tracks as WAV, FLAC, Ogg Vorbis, MP3 and Opus
+# files, made by the real encoders, with the type words that rippers and stores write (WAVE for
+# FLAC and Opus, MP3 for Ogg); both tracks in one FLAC with INDEX 00/01 inside it; the sample
+# layouts of WAV and FLAC files and other rates; damaged files; a data track in a FLAC file.
+c=cueaudio
+ln -f gamecd/gamecd-raw.bin $c/data.bin
+raw="-t raw -r 44100 -c 2 -b 16 -e signed-integer -L"
+flac_raw="-s --force-raw-format --endian=little --sign=signed --channels=2 --bps=16 --sample-rate=44100"
+for t in 02 03; do
+  sox -q $raw $c/track$t.raw $c/track$t.wav
+  flac $flac_raw -o $c/track$t.flac $c/track$t.raw
+  oggenc -Q -r -B 16 -C 2 -R 44100 -q 4 -o $c/track$t.ogg $c/track$t.raw
+  lame --silent -r -s 44.1 --bitwidth 16 -b 192 $c/track$t.raw $c/track$t.mp3 2>/dev/null
+  opusenc --quiet --raw --raw-rate 44100 --raw-chan 2 --raw-bits 16 --bitrate 128 $c/track$t.raw $c/track$t.opus
+done
+cat $c/track02.raw $c/track03.raw | flac $flac_raw -o $c/both.flac -
+# A sheet of the data BIN and one file per audio track: audio_sheet FILE2 WORD2 FILE3 WORD3 ...
+audio_sheet() {
+  printf 'FILE "data.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n'
+  local n=2
+  while [ $# -gt 0 ]; do
+    printf 'FILE "%s" %s\n  TRACK %02d AUDIO\n    INDEX 01 00:00:00\n' "$1" "$2" $n
+    n=$((n + 1)); shift 2
+  done
+}
+audio_sheet track02.wav WAVE track03.wav WAVE > $c/wav.cue
+audio_sheet track02.flac WAVE track03.flac WAVE > $c/flac.cue
+audio_sheet track02.ogg MP3 track03.ogg MP3 > $c/ogg.cue
+audio_sheet track02.mp3 MP3 track03.mp3 MP3 > $c/mp3.cue
+audio_sheet track02.opus WAVE track03.opus WAVE > $c/opus.cue
+{ printf 'FILE "data.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\nFILE "both.flac" WAVE\n'
+  printf '  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n  TRACK 03 AUDIO\n    INDEX 00 00:01:50\n    INDEX 01 00:02:00\n'
+} > $c/oneflac.cue
+# Sample layouts and rates, each converted from a track by sox (lame for a mono MPEG-2 file).
+sox -q $raw $c/track02.raw -b 8 -e unsigned-integer -c 1 $c/u8-mono.wav
+sox -q $raw $c/track03.raw -b 24 $c/s24.wav
+sox -q $raw $c/track02.raw -b 32 -e signed-integer $c/s32.wav
+sox -q $raw $c/track03.raw -b 32 -e floating-point $c/f32.wav
+sox -q $raw $c/track02.raw -b 64 -e floating-point -c 1 $c/f64-mono.wav
+sox -q $raw $c/track03.raw -b 24 -c 1 $c/s24-mono.wav
+flac -s -o $c/s24-mono.flac $c/s24-mono.wav && rm $c/s24-mono.wav
+# Made at 48 kHz: two sweeps, which a resampler must keep in time and in tune.
+sox -q -n -r 48000 -c 2 -b 16 $c/r48k.wav synth 1.5 sine 200-8000 sine 300-5000 vol 0.5
+lame --silent -r -s 44.1 --bitwidth 16 -a --resample 22.05 -b 64 $c/track02.raw $c/m22k.mp3 2>/dev/null
+audio_sheet u8-mono.wav WAVE s24.wav WAVE s32.wav WAVE f32.wav WAVE f64-mono.wav WAVE s24-mono.flac WAVE \
+  r48k.wav WAVE m22k.mp3 MP3 > $c/formats.cue
+# Damage: a FLAC cut short, an Ogg Vorbis file with a byte of a page in its middle changed, random
+# bytes that the sheet calls MP3; each as the second audio track.
+head -c 40000 $c/track03.flac > $c/cut.flac
+python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[len(b) // 2] ^= 0x55; open(sys.argv[2], "wb").write(b)' \
+  $c/track03.ogg $c/broken.ogg
+head -c 30000 /dev/urandom > $c/noise.mp3
+audio_sheet track02.flac WAVE cut.flac WAVE > $c/damaged-flac.cue
+audio_sheet track02.ogg MP3 broken.ogg MP3 > $c/damaged-ogg.cue
+audio_sheet track02.mp3 MP3 noise.mp3 MP3 > $c/damaged-mp3.cue
+# The data track's bytes in a FLAC file (as 16-bit stereo samples, which FLAC keeps exactly).
+flac $flac_raw -o $c/data.flac gamecd/gamecd-raw.bin
+audio_sheet track02.flac WAVE | sed 's/"data.bin" BINARY/"data.flac" BINARY/' > $c/data-flac.cue
 
 # --- the smallest game CD, for sweeps that install it once for every platform call ---------------
 # The signature files, the title animation, one file two folders down and one read-only file; as a

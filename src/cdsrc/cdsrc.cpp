@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "cdsrc/audio_stream.h"
 #include "cdsrc/image.h"
 #include "util/folder_walk.h"
 #include "util/paths.h"
@@ -17,6 +18,7 @@ cd_source *cd_new(void) {
 void cd_close(cd_source *s) {
     if (!s) return;
     if (s->image != INVALID_HANDLE_VALUE) CloseHandle(s->image);
+    audio_close(s->audio);
     free(s);
 }
 

@@ -1,7 +1,8 @@
 // One view of the game CD, whatever form it comes in. The forms, and who reads them:
 //   a folder or a drive (a CD-ROM drive is read as its root folder)        cdsrc.cpp
 //   a plain image: 2048-byte sectors, or raw 2352-byte ones (Mode 1, Mode 2 Form 1)   image.cpp
-//   a cue sheet (.cue) with its BIN files, raw or 2048/2336-byte tracks     cue.h
+//   a cue sheet (.cue) with its BIN files, raw or 2048/2336-byte tracks,    cue.h
+//     and audio tracks in WAV, FLAC, Ogg Vorbis, Opus or MP3 files          audio_stream.h
 //   a Nero image (.nrg)                                                     nrg.h
 //   a CloneCD image (.ccd with the .img, or .bin, of its name)              ccd.h
 //   an Alcohol image (.mds with its data file; 2048-, 2352- or 2448-byte sectors)   mds.h
@@ -30,6 +31,7 @@ struct cd_source {
     int32_t track_count;
     uint64_t image_size;     // bytes in the image file: reads beyond it are refused before allocating
     char skip[PATH_TEXT];    // full path of a folder that folder walks never enter (the copy's destination)
+    struct audio_stream *audio;  // the decoder of the audio file last read, kept open for the next read
 };
 
 // An empty source: no image, no tracks, for a caller to fill; cd_close frees it. Null when memory
@@ -60,9 +62,13 @@ void *cd_read(cd_source *s, const char *path, uint64_t *size);
 uint64_t cd_total_bytes(cd_source *s);
 int cd_copy_all(cd_source *s, const char *dest, progress *p);
 int cd_tracks(cd_source *s, track_info *out, int capacity);
+// count whole 2352-byte sectors of an audio track (index in the table) from its sector first on,
+// into buf (2-byte aligned). A track of an audio file is decoded (audio_stream.h), best read front
+// to back: its decoder stays open between reads.
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
-// 1 when the file that holds the track (index in the table) can be opened for reading.
-int cd_track_file_ok(cd_source *s, int track);
+// 1 when the track's (index in the table) sectors can be had: its file opens and, for an audio
+// file, a decoder starts on it; "cannot read %s" or "cannot decode %s" is logged when not.
+int cd_track_ready(cd_source *s, int track);
 
 // Folder walks (total, copy and listing) never enter this folder: a CD copied into the install
 // folder must not copy itself. The folders that hold it are CD content and are entered.

@@ -97,7 +97,19 @@ static void file_path(char *out, const char *folder, size_t folder_len, const ch
     if (k < 0 || k >= PATH_TEXT) out[0] = 0;
 }
 
-int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn size, void *user,
+// The type word after a FILE line's name: BINARY, MOTOROLA or none are raw sectors.
+static int raw_type_word(const cue_line *l, const char *name_end) {
+    const char *q = skip_blanks(name_end + 1, l->e), *w = q;
+    while (q < l->e && *q != ' ' && *q != '\t') q++;
+    size_t n = (size_t)(q - w);
+    char word[9] = "";
+    if (n >= sizeof word) return 0;
+    for (size_t i = 0; i < n; i++) word[i] = (char)(w[i] >= 'a' && w[i] <= 'z' ? w[i] - ('a' - 'A') : w[i]);
+    word[n] = 0;
+    return n == 0 || strcmp(word, "BINARY") == 0 || strcmp(word, "MOTOROLA") == 0;
+}
+
+int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn measure, void *user,
               cd_track *tracks, char *data_file) {
     data_file[0] = 0;
     const char *end = text + len;
@@ -110,7 +122,10 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn 
         if (sheet_path[i] == '\\' || sheet_path[i] == '/') folder_len = i + 1;
 
     char file[PATH_TEXT] = "";
+    cue_file info = {TRACK_RAW, 0};  // the current file's, when have_info
+    int have_info = 0, raw_word = 1;
     int have_data = 0, count = 0;
+    uint64_t file_bytes[MAX_TRACKS];  // of each track's file; ~0 when it cannot be read
     uint32_t base = 0;  // sectors in all files before the current one, modulo 2^32
     uint32_t sector_size = RAW_SECTOR;
     cd_track *cur = NULL;
@@ -127,19 +142,23 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn 
         l.p = skip_blanks(l.p, l.e);
 
         if (line_starts(&l, "FILE")) {
-            uint64_t bytes;
-            if (file[0] && size(user, file, &bytes)) base += (uint32_t)(bytes / sector_size);
+            if (file[0] && have_info)
+                base += (uint32_t)(info.bytes / (info.kind == TRACK_RAW ? sector_size : (uint32_t)RAW_SECTOR));
             const char *name;
             size_t n;
             if (quoted(&l, &name, &n)) {
                 file_path(file, sheet_path, folder_len, name, n);
+                raw_word = raw_type_word(&l, name + n);
                 // The data track is looked for in the first file the tracks can name, never in
                 // a quoted text of a comment or a CD-Text line.
                 if (!have_data) memcpy(data_file, file, sizeof file);
                 have_data = 1;
             }
+            // Measured once, when named: an audio file's length takes its decoder to tell.
+            have_info = file[0] && measure(user, file, &info);
         } else if (line_starts(&l, "TRACK")) {
             if (count >= TRACK_LIMIT) continue;  // the INDEX lines that follow land on the last track
+            file_bytes[count] = have_info ? info.bytes : ~(uint64_t)0;
             cur = &tracks[count++];
             memset(cur, 0, sizeof *cur);
             const char *q = skip_blanks(l.p + 5, l.e);
@@ -150,25 +169,34 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_size_fn 
             sector_size = line_has(&l, "/2048")   ? ISO_SECTOR
                           : line_has(&l, "/2336") ? MODE2_SECTOR
                                                   : RAW_SECTOR;
-            cur->sector_size = sector_size;
             memcpy(cur->file, file, sizeof file);
+            int kind = have_info ? info.kind : TRACK_MISSING;
+            if (kind != TRACK_RAW && kind != TRACK_MISSING && !cur->audio) {
+                setup_log("cannot read data track %d: %s is an audio file", cur->number, file);
+                data_file[0] = 0;
+                return 0;
+            }
+            if (kind == TRACK_RAW && cur->audio && have_info && !raw_word) kind = TRACK_UNKNOWN;
+            if (kind != TRACK_RAW && kind != TRACK_MISSING) sector_size = RAW_SECTOR;
+            cur->kind = kind;
+            cur->sector_size = sector_size;
         } else if (line_starts(&l, "INDEX 01") && cur) {
             uint32_t f = position(l.p + 8, l.e);
             cur->start_lba = f + base;
-            cur->file_offset = (uint64_t)f * sector_size;
+            cur->file_offset = (uint64_t)f * cur->sector_size;
         }
     }
 
     // A track runs to the next track's INDEX 01 in the same file (the next pregap included), or
-    // to the end of its file. A track without a file has no sectors.
+    // to the end of its file. A track without a file, or whose file cannot be read, has no sectors.
     for (int i = 0; i < count; i++) {
         cd_track *t = &tracks[i];
         uint64_t stop = 0;
         // File names in sheets rarely match the letter case on disk, and the file system ignores it.
         if (t->file[0] && i + 1 < count && ascii_same(t->file, tracks[i + 1].file))
             stop = tracks[i + 1].file_offset;
-        else if (t->file[0] && !size(user, t->file, &stop))
-            stop = 0;
+        else if (t->file[0] && file_bytes[i] != ~(uint64_t)0)
+            stop = file_bytes[i];
         t->sectors = stop > t->file_offset ? (uint32_t)((stop - t->file_offset) / t->sector_size) : 0;
     }
     return count;

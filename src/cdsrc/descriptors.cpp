@@ -1,5 +1,6 @@
-// The descriptor files of images, read from disk: cue sheets, CloneCD control files and Alcohol
-// media descriptors, each a small text or table parsed by its platform-free reader.
+// The descriptor files of images, read from disk: cue sheets (with the files they name, measured
+// by audio_stream.h), CloneCD control files and Alcohol media descriptors, each a small text or
+// table parsed by its platform-free reader.
 #include "cdsrc/descriptors.h"
 
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 
 #include <memory>
 
+#include "cdsrc/audio_stream.h"
 #include "util/paths.h"
 
 // A small file's bytes (a sheet or a descriptor), at most max of them, with one spare byte; null
@@ -84,11 +86,47 @@ int mds_read(const char *mds, cd_track *tracks, char *data_file) {
     return count;
 }
 
-static int size_on_disk(void *, const char *path, uint64_t *size) { return file_size(path, size); }
+// The files a sheet names, each measured once however often it is named: an audio file's length
+// takes its decoder to tell, and a hostile sheet can name one file thousands of times.
+enum { MEASURED_FILES = 16 };
+struct measured_files {
+    struct {
+        char path[PATH_TEXT];
+        int ok;
+        cue_file info;
+    } file[MEASURED_FILES];
+    int count, next;
+};
+
+static int measure_on_disk(void *user, const char *path, cue_file *out) {
+    measured_files *m = (measured_files *)user;
+    for (int i = 0; i < m->count; i++)
+        if (ascii_same(m->file[i].path, path)) {
+            *out = m->file[i].info;
+            return m->file[i].ok;
+        }
+    int kind = TRACK_RAW;
+    uint64_t bytes = 0;
+    int ok = audio_measure(path, &kind, &bytes);
+    out->kind = kind;
+    out->bytes = bytes;
+    if (strlen(path) < PATH_TEXT) {  // always: the reader's paths are PATH_TEXT bytes
+        int i = m->next;
+        m->next = (m->next + 1) % MEASURED_FILES;
+        if (m->count < MEASURED_FILES) m->count++;
+        strcpy(m->file[i].path, path);
+        m->file[i].ok = ok;
+        m->file[i].info = *out;
+    }
+    return ok;
+}
 
 int cue_read_sheet(const char *sheet, cd_track *tracks, char *data_file) {
     data_file[0] = 0;
     uint64_t size = 0;
     std::unique_ptr<char, void (*)(void *)> text(read_small_file(sheet, CUE_MAX_BYTES, &size), free);
-    return text ? cue_parse(text.get(), (size_t)size, sheet, size_on_disk, NULL, tracks, data_file) : 0;
+    std::unique_ptr<measured_files, void (*)(void *)> measured((measured_files *)calloc(1, sizeof(measured_files)),
+                                                               free);
+    if (!text || !measured) return 0;
+    return cue_parse(text.get(), (size_t)size, sheet, measure_on_disk, measured.get(), tracks, data_file);
 }

@@ -1,6 +1,7 @@
-// The descriptor files of images, read from disk (descriptors.cpp): a cue sheet with the sizes of
-// the files it names, a CloneCD control file (.ccd) with the .img (or .bin) of the same name beside
-// it, and an Alcohol media descriptor (.mds) with the data file it names.
+// The descriptor files of images, read from disk (descriptors.cpp): a cue sheet with the kinds and
+// lengths of the files it names (audio_stream.h), a CloneCD control file (.ccd) with the .img (or
+// .bin) of the same name beside it, and an Alcohol media descriptor (.mds) with the data file it
+// names.
 #pragma once
 #include "cdsrc/ccd.h"
 #include "cdsrc/cue.h"

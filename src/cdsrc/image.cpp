@@ -1,6 +1,6 @@
 // The image half of the disc source: an image file opened in whichever form it comes, its ISO 9660
-// volume found in its data track, the walks of iso9660.h over its sectors, and raw reads of its
-// audio tracks. The copy's files are written to disk here (the walks' sink).
+// volume found in its data track, the walks of iso9660.h over its sectors, and the reads of its
+// audio tracks, raw or decoded from a cue sheet's audio files (audio_stream.h). The copy's files are written to disk here (the walks' sink).
 #include "cdsrc/image.h"
 
 #include <stdlib.h>
@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "cdsrc/audio_stream.h"
 #include "cdsrc/descriptors.h"
 #include "cdsrc/nrg.h"
 #include "util/handles.h"
@@ -191,9 +192,22 @@ void *iso_read(cd_source *s, const char *path, uint64_t *size) {
     return buf;
 }
 
+// A track of an audio file: its decoder, kept open from one read to the next and across the
+// tracks of one file, so that the file is decoded once, front to back.
+static int read_decoded(cd_source *s, const cd_track *t, uint32_t first, int count, void *buf) {
+    if (!s->audio || !audio_is(s->audio, t->file)) {
+        audio_close(s->audio);
+        s->audio = audio_open(t->file, t->kind);
+        if (!s->audio) return 0;
+    }
+    return audio_read(s->audio, t->file_offset / RAW_SECTOR + first, (uint32_t)count, buf);
+}
+
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     if (track < 0 || track >= s->track_count || count < 0) return 0;
     const cd_track *t = &s->tracks[track];
+    if (t->kind == TRACK_MISSING) return 0;
+    if (t->kind != TRACK_RAW) return t->audio && read_decoded(s, t, first, count, buf);
     if (t->sector_size != RAW_SECTOR && t->sector_size != RAW_SUB_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     if (!h.ok()) return 0;
@@ -207,8 +221,18 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     return 1;
 }
 
-int cd_track_file_ok(cd_source *s, int track) {
+int cd_track_ready(cd_source *s, int track) {
     if (track < 0 || track >= s->track_count) return 0;
-    handle_guard h(CreateFileA(s->tracks[track].file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
+    const cd_track *t = &s->tracks[track];
+    // A file that could not be read when the sheet was: its track has no sectors in the table
+    // (that it can be read now does not give them back).
+    if (t->kind == TRACK_MISSING) return 0;
+    if (t->kind != TRACK_RAW) {
+        if (s->audio && audio_is(s->audio, t->file)) return 1;
+        audio_close(s->audio);
+        s->audio = audio_open(t->file, t->kind);
+        return s->audio != NULL;
+    }
+    handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     return h.ok();
 }

@@ -24,15 +24,34 @@ struct track_info {
     uint32_t sectors;
 };
 
+// How a track's sectors are kept in its file. A raw file stores them; any other kind is a file whose
+// sectors a decoder makes (the audio formats of a cue sheet, audio_stream.h): there file_offset
+// counts in the decoded sectors, 2352 bytes each, and the file is read front to back.
+enum track_kind {
+    TRACK_RAW = 0,
+    TRACK_WAV,      // RIFF WAVE, PCM or floating-point samples
+    TRACK_FLAC,
+    TRACK_VORBIS,   // Ogg Vorbis
+    TRACK_OPUS,     // Ogg Opus
+    TRACK_MP3,      // MPEG audio Layer III
+    TRACK_UNKNOWN,  // an audio file of no format we decode: its sectors cannot be had
+    TRACK_MISSING,  // no file, or one that could not be opened or read when the sheet was read
+    TRACK_KINDS
+};
+
 struct cd_track {
     int32_t number;
     int32_t audio;
     uint32_t start_lba;
     uint32_t sectors;
     char file[PATH_TEXT];  // the file that holds the track's sectors
-    uint64_t file_offset;  // byte position of the track's first sector in file
+    uint64_t file_offset;  // byte position of the track's first sector in file (decoded: in its sectors)
     uint32_t sector_size;  // bytes per sector of this track in file: 2048, 2336, 2352 or 2448
+    int32_t kind;          // track_kind: TRACK_RAW for every form but a cue sheet's audio files
 };
+
+// "raw", "wav", "flac", "vorbis", "opus", "mp3", "unknown" or "missing", as discinfo names the kinds.
+const char *track_kind_name(int kind);
 
 // Every directory and file of a source in the copy's order, with paths relative to its root.
 struct cd_lister {

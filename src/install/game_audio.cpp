@@ -41,13 +41,13 @@ enum rip_result { RIP_DONE, RIP_READ_FAILED, RIP_WRITE_FAILED };
 
 // The WAV header and the track's sectors into the open file.
 static rip_result rip_into(HANDLE out, cd_source *s, int index, const track_info *t, progress *p) {
-    static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
+    alignas(4) static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
     uint8_t header[WAV_HEADER];
     wav_header(header, t->sectors * RAW_SECTOR);
     if (!write_all(out, header, sizeof header)) return RIP_WRITE_FAILED;
-    // A track whose file is gone has 0 sectors in the table; without this it would pass as an empty
-    // track and the music would be lost without a word.
-    if (!cd_track_file_ok(s, index)) return RIP_READ_FAILED;
+    // A track whose file is gone, or cannot be decoded, has 0 sectors in the table; without this it
+    // would pass as an empty track and the music would be lost without a word.
+    if (!cd_track_ready(s, index)) return RIP_READ_FAILED;
     for (uint32_t f = 0; f < t->sectors; f += AUDIO_BLOCK_SECTORS) {
         uint32_t n = t->sectors - f < (uint32_t)AUDIO_BLOCK_SECTORS ? t->sectors - f : (uint32_t)AUDIO_BLOCK_SECTORS;
         if (!cd_read_raw(s, index, f, (int)n, block)) return RIP_READ_FAILED;

@@ -17,9 +17,9 @@ int main(int argc, char **argv) {
     printf("data: %s\n", data[0] ? data : argv[1]);
     for (int i = 0; i < count; i++) {
         const cd_track *t = &tracks[i];
-        printf("track %d %s start=%u sectors=%u sector_size=%u offset=%llu file=%s\n", t->number,
+        printf("track %d %s start=%u sectors=%u sector_size=%u offset=%llu kind=%s file=%s\n", t->number,
                t->audio ? "audio" : "data", t->start_lba, t->sectors, t->sector_size,
-               (unsigned long long)t->file_offset, t->file);
+               (unsigned long long)t->file_offset, track_kind_name(t->kind), t->file);
     }
     return 0;
 }

@@ -13,11 +13,13 @@
 
 enum { S = 2352 };
 
+// A track as one line; its kind only when it is not raw.
 static std::string track_line(const cd_track &t) {
-    char line[800];
-    snprintf(line, sizeof line, "%d %s start=%u sectors=%u size=%u offset=%llu file=%s", t.number,
+    char line[800], kind[32] = "";
+    if (t.kind != TRACK_RAW) snprintf(kind, sizeof kind, " kind=%s", track_kind_name(t.kind));
+    snprintf(line, sizeof line, "%d %s start=%u sectors=%u size=%u offset=%llu%s file=%s", t.number,
              t.audio ? "audio" : "data", t.start_lba, t.sectors, t.sector_size,
-             (unsigned long long)t.file_offset, t.file);
+             (unsigned long long)t.file_offset, kind, t.file);
     return line;
 }
 
@@ -27,16 +29,25 @@ static std::string lower(std::string s) {
     return s;
 }
 
-// File sizes by path, looked up without regard to letter case as the file system does.
-struct fake_files {
-    std::map<std::string, uint64_t> sizes;
+// A file as the reader measures it: its size (an audio file's decoded sectors' bytes) and its kind
+// by content.
+struct fake_file {
+    std::string path;
+    uint64_t bytes;
+    int kind = TRACK_RAW;
 };
 
-static int fake_size(void *user, const char *path, uint64_t *size) {
+// Files by path, looked up without regard to letter case as the file system does.
+struct fake_files {
+    std::map<std::string, cue_file> files;
+    void add(const fake_file &f) { files[lower(f.path)] = {f.kind, f.bytes}; }
+};
+
+static int fake_measure(void *user, const char *path, cue_file *out) {
     const fake_files *f = (const fake_files *)user;
-    auto it = f->sizes.find(lower(path));
-    if (it == f->sizes.end()) return 0;
-    *size = it->second;
+    auto it = f->files.find(lower(path));
+    if (it == f->files.end()) return 0;
+    *out = it->second;
     return 1;
 }
 
@@ -48,7 +59,7 @@ struct parsed {
 static parsed parse(const std::string &sheet, const char *sheet_path, const fake_files &files) {
     static cd_track t[MAX_TRACKS];
     char data[PATH_TEXT];
-    int n = cue_parse(sheet.data(), sheet.size(), sheet_path, fake_size, (void *)&files, t, data);
+    int n = cue_parse(sheet.data(), sheet.size(), sheet_path, fake_measure, (void *)&files, t, data);
     parsed p;
     for (int i = 0; i < n; i++) p.tracks.push_back(track_line(t[i]));
     p.data_file = data;
@@ -59,7 +70,7 @@ struct sheet_case {
     const char *name;
     const char *sheet_path;
     std::string sheet;
-    std::vector<std::pair<std::string, uint64_t>> files;
+    std::vector<fake_file> files;
     std::vector<std::string> tracks;
     const char *data_file;
 };
@@ -129,7 +140,7 @@ TEST(cue_parse, track_table_rules) {
         {"unquoted_names_leave_the_file_empty", G,
          "FILE g.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:05\n",
          {{"C:\\cd\\g.bin", 2000 * S}},
-         {"1 audio start=5 sectors=0 size=2352 offset=11760 file="},
+         {"1 audio start=5 sectors=0 size=2352 offset=11760 kind=missing file="},
          ""},
         {"name_with_drive_letter_stands_alone", G,
          "FILE \"D:\\img\\g.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
@@ -148,7 +159,7 @@ TEST(cue_parse, track_table_rules) {
         {"track_before_any_file", G,
          "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"g.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:10\n",
          {{"C:\\cd\\g.bin", 2000 * S}},
-         {"1 audio start=0 sectors=0 size=2352 offset=0 file=",
+         {"1 audio start=0 sectors=0 size=2352 offset=0 kind=missing file=",
           "2 audio start=10 sectors=1990 size=2352 offset=23520 file=C:\\cd\\g.bin"},
          "C:\\cd\\g.bin"},
         {"quoted_file_in_comment_and_cdtext_lines_ignored", G,
@@ -169,7 +180,7 @@ TEST(cue_parse, track_table_rules) {
          "C:\\cd\\g.bin"},
         {"missing_file_has_no_sectors", G, "FILE \"gone.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
          {},
-         {"1 audio start=0 sectors=0 size=2352 offset=0 file=C:\\cd\\gone.bin"},
+         {"1 audio start=0 sectors=0 size=2352 offset=0 kind=missing file=C:\\cd\\gone.bin"},
          "C:\\cd\\gone.bin"},
         {"next_start_not_later_gives_0", G,
          "FILE \"g.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n",
@@ -202,20 +213,69 @@ TEST(cue_parse, track_table_rules) {
          {{"C:\\cd\\g.bin", 2000 * S}},
          {"2147483647 audio start=4294962796 sectors=0 size=2352 offset=10101752496192 file=C:\\cd\\g.bin"},
          "C:\\cd\\g.bin"},
+        // An audio file counts in its decoded sectors, positions in it too; its kind is its content's.
+        {"audio_files_count_their_decoded_sectors", G,
+         "FILE \"g.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "FILE \"t2.flac\" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"t3.ogg\" MP3\nTRACK 03 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n"
+         "FILE \"t4.opus\" WAVE\nTRACK 04 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"t5.mp3\" MP3\nTRACK 05 AUDIO\nINDEX 01 00:00:00\n",
+         {{"C:\\cd\\g.bin", 1000 * S}, {"C:\\cd\\t2.flac", 300 * S, TRACK_FLAC},
+          {"C:\\cd\\t3.ogg", 200 * S, TRACK_VORBIS}, {"C:\\cd\\t4.opus", 100 * S, TRACK_OPUS},
+          {"C:\\cd\\t5.mp3", 50 * S, TRACK_MP3}},
+         {"1 data start=0 sectors=1000 size=2352 offset=0 file=C:\\cd\\g.bin",
+          "2 audio start=1000 sectors=300 size=2352 offset=0 kind=flac file=C:\\cd\\t2.flac",
+          "3 audio start=1375 sectors=125 size=2352 offset=176400 kind=vorbis file=C:\\cd\\t3.ogg",
+          "4 audio start=1500 sectors=100 size=2352 offset=0 kind=opus file=C:\\cd\\t4.opus",
+          "5 audio start=1600 sectors=50 size=2352 offset=0 kind=mp3 file=C:\\cd\\t5.mp3"},
+         "C:\\cd\\g.bin"},
+        {"one_flac_with_index_00_and_01_inside", G,
+         "FILE \"g.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "FILE \"all.flac\" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"
+         "TRACK 03 AUDIO\nINDEX 00 00:01:50\nINDEX 01 00:02:00\n",
+         {{"C:\\cd\\g.bin", 1000 * S}, {"C:\\cd\\all.flac", 264 * S, TRACK_FLAC}},
+         {"1 data start=0 sectors=1000 size=2352 offset=0 file=C:\\cd\\g.bin",
+          "2 audio start=1000 sectors=150 size=2352 offset=0 kind=flac file=C:\\cd\\all.flac",
+          "3 audio start=1150 sectors=114 size=2352 offset=352800 kind=flac file=C:\\cd\\all.flac"},
+         "C:\\cd\\g.bin"},
+        // The type word speaks only for a file of no audio format, and only for its audio tracks.
+        {"type_word_of_a_file_of_no_audio_format", G,
+         "FILE \"a.bin\" WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "FILE \"b.mp3\" MP3\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"c.wav\" wave\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"d.bin\" MOTOROLA\nTRACK 04 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"e.bin\"\nTRACK 05 AUDIO\nINDEX 01 00:00:00\n"
+         "FILE \"f.aif\" BINARY\nTRACK 06 AUDIO\nINDEX 01 00:00:00\n",
+         {{"C:\\cd\\a.bin", 10 * S}, {"C:\\cd\\b.mp3", 10 * S}, {"C:\\cd\\c.wav", 10 * S},
+          {"C:\\cd\\d.bin", 10 * S}, {"C:\\cd\\e.bin", 10 * S}, {"C:\\cd\\f.aif", 0, TRACK_UNKNOWN}},
+         {"1 data start=0 sectors=10 size=2352 offset=0 file=C:\\cd\\a.bin",
+          "2 audio start=10 sectors=10 size=2352 offset=0 kind=unknown file=C:\\cd\\b.mp3",
+          "3 audio start=20 sectors=10 size=2352 offset=0 kind=unknown file=C:\\cd\\c.wav",
+          "4 audio start=30 sectors=10 size=2352 offset=0 file=C:\\cd\\d.bin",
+          "5 audio start=40 sectors=10 size=2352 offset=0 file=C:\\cd\\e.bin",
+          "6 audio start=50 sectors=0 size=2352 offset=0 kind=unknown file=C:\\cd\\f.aif"},
+         "C:\\cd\\a.bin"},
+        {"data_track_in_an_audio_file_refuses_the_sheet", G,
+         "FILE \"g.flac\" WAVE\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
+         {{"C:\\cd\\g.flac", 1000 * S, TRACK_FLAC}}, {}, ""},
+        {"data_track_after_audio_files_refuses_it_too", G,
+         "FILE \"g.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+         "FILE \"t2.ogg\" MP3\nTRACK 02 AUDIO\nINDEX 01 00:00:00\nTRACK 03 MODE2/2352\nINDEX 01 00:01:00\n",
+         {{"C:\\cd\\g.bin", 1000 * S}, {"C:\\cd\\t2.ogg", 300 * S, TRACK_VORBIS}}, {}, ""},
     };
     for (const sheet_case &c : cases) {
         SCOPED_TRACE(c.name);
         fake_files files;
-        for (auto &f : c.files) files.sizes[lower(f.first)] = f.second;
+        for (auto &f : c.files) files.add(f);
         parsed p = parse(c.sheet, c.sheet_path, files);
         EXPECT_EQ(p.tracks, c.tracks);
         EXPECT_EQ(p.data_file, c.data_file);
     }
 }
 
-static int recording_size(void *user, const char *path, uint64_t *size) {
+static int recording_measure(void *user, const char *path, cue_file *out) {
     ((std::vector<std::string> *)user)->push_back(path);
-    *size = 10 * RAW_SECTOR;
+    *out = {TRACK_RAW, 10 * RAW_SECTOR};
     return 1;
 }
 
@@ -237,7 +297,7 @@ TEST(cue_parse, names_that_are_no_local_file_are_never_asked_for) {
         std::vector<std::string> asked;
         cd_track t[MAX_TRACKS];
         char data[PATH_TEXT];
-        ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, recording_size, &asked, t, data), 1);
+        ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, recording_measure, &asked, t, data), 1);
         EXPECT_EQ(!asked.empty(), c.local);
         EXPECT_EQ(data[0] != 0, c.local);
         EXPECT_EQ(t[0].sectors, c.local ? 10u : 0u);
@@ -252,11 +312,11 @@ TEST(cue_parse, stops_adding_at_99_tracks) {
         sheet += lines;
     }
     fake_files files;
-    files.sizes["c:\\cd\\g.bin"] = 600000 * S;
+    files.add({"C:\\cd\\g.bin", 600000 * S});
     static cd_track t[MAX_TRACKS];
     memset(t, 0x5a, sizeof t);
     char data[PATH_TEXT];
-    ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, fake_size, &files, t, data), 99);
+    ASSERT_EQ(cue_parse(sheet.data(), sheet.size(), G, fake_measure, &files, t, data), 99);
     // The INDEX lines after the 99th TRACK land on it, the last (120 minutes) winning; the ignored
     // TRACK lines change neither its number nor the 2352-byte sectors its positions count in.
     EXPECT_EQ(track_line(t[97]), "98 audio start=441000 sectors=99000 size=2352 offset=1037232000 file=C:\\cd\\g.bin");
@@ -318,7 +378,7 @@ TEST(cue_parse, never_reads_past_the_text) {
         SCOPED_TRACE(text.substr(0, 40));
         guarded_text g;
         const char *p = g.place(text);
-        int n = cue_parse(p, text.size(), G, fake_size, &files, t, data);
+        int n = cue_parse(p, text.size(), G, fake_measure, &files, t, data);
         EXPECT_GE(n, 0);
         EXPECT_LE(n, TRACK_LIMIT);
         EXPECT_LT(strlen(data), (size_t)PATH_TEXT);
@@ -457,8 +517,8 @@ TEST(cue_read_sheet, real_sheets) {
           "5 audio start=150 sectors=152 size=2352 offset=352800 file=" + d + "cdda_4_5.bin"}},
         // BOING.BIN is not there: the last track in it has no sectors.
         {"p1.cue",
-         {"1 audio start=75 sectors=150 size=2352 offset=176400 file=" + d + "BOING.BIN",
-          "2 audio start=225 sectors=0 size=2352 offset=529200 file=" + d + "BOING.BIN"}},
+         {"1 audio start=75 sectors=150 size=2352 offset=176400 kind=missing file=" + d + "BOING.BIN",
+          "2 audio start=225 sectors=0 size=2352 offset=529200 kind=missing file=" + d + "BOING.BIN"}},
         {"bad-cat1.cue", {"1 audio start=0 sectors=302 size=2352 offset=0 file=" + d + "cdda.bin"}},
         {"bad-cat2.cue", {"1 audio start=0 sectors=302 size=2352 offset=0 file=" + d + "cdda.bin"}},
         {"bad-cat3.cue", {"1 audio start=0 sectors=302 size=2352 offset=0 file=" + d + "cdda.bin"}},

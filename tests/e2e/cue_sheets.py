@@ -24,7 +24,8 @@ RAW = 2352
 check = Checks()
 
 
-TRACK = re.compile(r"track (\d+) (audio|data) start=(\d+) sectors=(\d+) sector_size=(\d+) offset=(\d+) file=(.*)")
+TRACK = re.compile(r"track (\d+) (audio|data) start=(\d+) sectors=(\d+) sector_size=(\d+) offset=(\d+) kind=(\w+) "
+                   r"file=(.*)")
 
 
 def our_table(sheet):
@@ -34,7 +35,7 @@ def our_table(sheet):
         m = TRACK.fullmatch(line)
         if m:
             tracks.append({"number": int(m[1]), "start": int(m[3]), "sectors": int(m[4]),
-                           "sector_size": int(m[5]), "offset": int(m[6]), "file": m[7]})
+                           "sector_size": int(m[5]), "offset": int(m[6]), "kind": m[7], "file": m[8]})
     return tracks
 
 
@@ -200,7 +201,7 @@ def same_as_bin(tmp):
         return
     bin_named = winpath(os.path.join(lib, "ISOFS-M1.BIN"))  # the name the sheet gives
     want = ["source: image " + bin_named, "tracks: 1",
-            "track 1 data start=0 sectors=302 sector_size=2352 offset=0 file=" + bin_named]
+            "track 1 data start=0 sectors=302 sector_size=2352 offset=0 kind=raw file=" + bin_named]
     got = [line for line in from_sheet if line.startswith(("source:", "tracks:", "track "))]
     if got != want:
         check(False, "isofs-m1.cue reports %s" % got)

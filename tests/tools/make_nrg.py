@@ -15,7 +15,8 @@ usage: make_nrg.py [options] ISO OUT
   --blank-entry        an entry of sector size 0 between the data track and the first audio track
   --after-end          bytes after "END!": a DAO chunk whose track would be wrong if it were read
   --print              print the layout: one line "track <number> <data|audio> start=<lba>
-                       sectors=<n> sector_size=<n> offset=<byte>" per track, as discinfo prints it
+                       sectors=<n> sector_size=<n> offset=<byte> kind=raw" per track, as discinfo
+                       prints it
 
 The data track gets a pregap of 150 sectors, so it starts at address 0. Audio sectors hold a tone that
 differs per track (16-bit stereo, 44.1 kHz): sample k of track t is round(8000 * sin(2 pi k f / 44100))
@@ -162,7 +163,7 @@ def main():
 
     if a.print:
         for t in tracks:
-            print("track %d %s start=%d sectors=%d sector_size=%d offset=%d" % (
+            print("track %d %s start=%d sectors=%d sector_size=%d offset=%d kind=raw" % (
                 t["number"], "audio" if t["audio"] else "data", t["start"], t["sectors"], t["size"],
                 t["index1"]))
 

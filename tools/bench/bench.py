@@ -218,7 +218,8 @@ def report(source):
     """discinfo's report of a source: its layout line and its track lines."""
     out = execute([os.path.join(BIN, "discinfo.exe"), winpath(source)], True).out.replace("\r", "")
     layout = re.search(r"^layout: sector_size=(\d+) data_offset=(\d+) base_offset=(\d+)", out, re.M)
-    tracks = re.findall(r"^track \d+ (audio|data) start=\d+ sectors=(\d+) sector_size=\d+ offset=(\d+) file=(.*)$",
+    tracks = re.findall(r"^track \d+ (audio|data) start=\d+ sectors=(\d+) sector_size=\d+ offset=(\d+) kind=\w+ "
+                        r"file=(.*)$",
                         out, re.M)
     return (tuple(int(x) for x in layout.groups()) if layout else None), tracks
 

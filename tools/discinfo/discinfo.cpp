@@ -12,16 +12,21 @@ static const char usage[] =
     "       discinfo --audio GAMEDIR SOURCE\n"
     "\n"
     "SOURCE is a drive (D: or D:\\), a folder, a plain image (2048-byte or raw 2352-byte\n"
-    "sectors), a cue sheet, a Nero image (.nrg), a CloneCD image (.ccd, with the .img of the\n"
-    "same name beside it) or an Alcohol image (.mds, with the data file it names, usually the\n"
-    ".mdf of the same name), opened exactly as the setup opens it.\n"
+    "sectors), a cue sheet (its audio tracks in BIN, WAV, FLAC, Ogg Vorbis, Opus or MP3 files),\n"
+    "a Nero image (.nrg), a CloneCD image (.ccd, with the .img of the same name beside it) or an\n"
+    "Alcohol image (.mds, with the data file it names, usually the .mdf of the same name), opened\n"
+    "exactly as the setup opens it.\n"
     "\n"
     "The report has one item per line, in this order:\n"
     "  source: <description>\n"
     "  layout: sector_size=<n> data_offset=<n> base_offset=<n> root_lba=<n> root_size=<n>\n"
     "          (image sources only)\n"
     "  tracks: <count>\n"
-    "  track <number> <audio|data> start=<lba> sectors=<n> sector_size=<n> offset=<byte> file=<path>\n"
+    "  track <number> <audio|data> start=<lba> sectors=<n> sector_size=<n> offset=<byte>\n"
+    "        kind=<kind> file=<path>   (on one line) kind says how the file holds the sectors, by\n"
+    "        its content: raw, or decoded from an audio file (wav, flac, vorbis, opus, mp3; unknown\n"
+    "        when it cannot be); missing when it could not be read; an audio file's offset counts\n"
+    "        in its decoded 2352-byte sectors\n"
     "  total: <bytes of all files>\n"
     "  dir <path>            every folder, relative to the CD root, in copy order\n"
     "  file <size> <path>    every file, likewise\n"
@@ -47,9 +52,9 @@ static int report(cd_source *s) {
     printf("tracks: %d\n", s->track_count);
     for (int i = 0; i < s->track_count; i++) {
         const cd_track *t = &s->tracks[i];
-        printf("track %d %s start=%u sectors=%u sector_size=%u offset=%llu file=%s\n", t->number,
+        printf("track %d %s start=%u sectors=%u sector_size=%u offset=%llu kind=%s file=%s\n", t->number,
                t->audio ? "audio" : "data", t->start_lba, t->sectors, t->sector_size,
-               (unsigned long long)t->file_offset, t->file);
+               (unsigned long long)t->file_offset, track_kind_name(t->kind), t->file);
     }
     printf("total: %llu\n", (unsigned long long)cd_total_bytes(s));
     cd_lister l = {print_dir, print_file, NULL};
