@@ -4,7 +4,7 @@
 #   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb, and each
 #                    fuzz target for 20 seconds
 #   ./run.sh fuzz [SECONDS [TARGET...]]
-#                    each fuzz target (iso cue nrg copier emblem icon) for SECONDS (default 60), two at a
+#                    each fuzz target (iso cue nrg copier emblem icon audio) for SECONDS (default 60), two at a
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
@@ -63,7 +63,7 @@ do_build() {
 
 # --- fuzzing: native clang builds of the format parsers with libFuzzer, ASan and UBSan ---------
 fuzz=$build/fuzz
-fuzz_targets=(iso cue nrg copier emblem icon)
+fuzz_targets=(iso cue nrg copier emblem icon audio)
 third_party=$top/tests/data/third_party
 
 do_fuzz_build() {

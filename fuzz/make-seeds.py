@@ -3,8 +3,8 @@
 tools, from tests/tools/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
 
 Usage: make-seeds.py OUTDIR TESTDATA THIRD_PARTY
-Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem and icon, each seed at most
-MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
+Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem, icon and audio, each seed at
+most MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
 import os
 import shutil
 import struct
@@ -13,7 +13,8 @@ import sys
 import tempfile
 
 SECTOR = 2048
-MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "copier": 8192, "emblem": 131072, "icon": 4096}
+MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "copier": 8192, "emblem": 131072, "icon": 4096,
+           "audio": 16384}
 
 
 def files_under(root, suffixes=None):
@@ -153,8 +154,15 @@ def main():
     for name, seed in iso_faults():
         seeds.add("iso", name, seed)
 
-    for path in [os.path.join(testdata, "gamecd/gamecd.cue")] + list(files_under(disc, (".cue", ".toc"))):
+    cueaudio = os.path.join(testdata, "cueaudio")
+    sheets = [os.path.join(testdata, "gamecd/gamecd.cue")] + list(files_under(cueaudio, (".cue",)))
+    for path in sheets + list(files_under(disc, (".cue", ".toc"))):
         seeds.add("cue", os.path.basename(path), read(path))
+
+    # The start of every audio file the encoders made: the probe and the header readers look no
+    # further, and the rest is samples for the glue.
+    for path in list(files_under(cueaudio, (".wav", ".flac", ".ogg", ".opus", ".mp3"))):
+        seeds.add("audio", os.path.basename(path), read(path)[:MAX_LEN["audio"]])
 
     for path in list(files_under(testdata, (".nrg",))) + list(files_under(disc, (".nrg",))):
         seed = nrg_seed(read(path))

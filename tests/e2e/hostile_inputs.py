@@ -1,8 +1,9 @@
 """Input the readers were never meant to see, through the real programs under Wine: every file of
 the third-party test inputs, and the fuzz targets' seeds and corpora (build/fuzz), each written as the file
 the setup would be given. discinfo lists each disc source and copies each disc image; emblem
-decodes each picture and builds its icon. Each run must end with exit code 0 or 1: never a crash,
-never a hang.
+decodes each picture and builds its icon; each audio input is the audio file of a cue sheet, which
+discinfo lists and rips with the real decoders. Each run must end with exit code 0 or 1: never a
+crash, never a hang.
 
 A corpus can hold thousands of inputs: HOSTILE_SAMPLE (default 40) of each target's, spread over
 its files by name, are run; HOSTILE_SAMPLE=0 runs them all."""
@@ -101,6 +102,17 @@ for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg"), ("copi
         disc(f"{target} {os.path.basename(path)}", as_file(path, suffix), target == "iso")
 for path in corpus("emblem"):
     picture(f"emblem {os.path.basename(path)}", path)
+data_bin = os.path.join(TESTDATA, "gamecd", "gamecd-raw.bin")
+for path in corpus("audio"):
+    name = os.path.basename(path)
+    sheet = os.path.join(work, name + ".cue")
+    with open(sheet, "w") as f:
+        f.write(f'FILE "{winpath(data_bin)}" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n'
+                f'FILE "{os.path.basename(as_file(path, ".audio"))}" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n')
+    run(f"audio {name}", "discinfo.exe", winpath(sheet))
+    game = os.path.join(work, "game")
+    run(f"audio {name} (rip)", "discinfo.exe", "--audio", winpath(game), winpath(sheet))
+    shutil.rmtree(game, ignore_errors=True)
 
 check(runs > fixture_runs, f"fuzz inputs were run: {runs - fixture_runs} runs besides {fixture_runs} on the third-party inputs")
 print(f"{runs} runs, the slowest {slowest[0]:.1f} s: {slowest[1]}")
