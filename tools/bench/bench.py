@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Install benchmark: silent installs under Wine against native copies of the same bytes.
 
-Makes a game CD of realistic size in every form (make_bench_cd.py beside this script), then runs
-interleaved rounds: in each round every install, every stage measurement and every native baseline
+Makes a game CD of realistic size in every form (make_bench_cd.py beside this script; the cue sheet
+also with its audio tracks as FLAC and as Ogg Vorbis files), then runs interleaved rounds: in each round every install, every stage measurement and every native baseline
 runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
 command its output is removed, its input read into the page cache and the disk synced. Reports the
 medians of the rounds after a warm-up round, ratios taken within this run, and the setup's peak
@@ -159,6 +159,10 @@ class Cd:
         self.raw = os.path.join(folder, "track01.bin")
         self.cue = os.path.join(folder, "drovenhelm.cue")
         self.nrg = os.path.join(folder, "drovenhelm.nrg")
+        # The same tracks as the files of the wild: decoded, not read.
+        self.encoded = {ext: [n[:-4] + "." + ext for n in self.audio] for ext in ("flac", "ogg")}
+        self.cue_flac = os.path.join(folder, "drovenhelm-flac.cue")
+        self.cue_ogg = os.path.join(folder, "drovenhelm-ogg.cue")
         # name, source, the files a full read of it takes, carries audio
         self.forms = [
             ("folder", self.tree, [self.tree], False),
@@ -166,6 +170,8 @@ class Cd:
             ("raw bin", self.raw, [self.raw], False),
             ("cue/bin", self.cue, [self.cue, self.raw] + self.audio, True),
             ("nrg", self.nrg, [self.nrg], True),
+            ("cue/flac", self.cue_flac, [self.cue_flac, self.raw] + self.encoded["flac"], True),
+            ("cue/ogg", self.cue_ogg, [self.cue_ogg, self.raw] + self.encoded["ogg"], True),
         ]
 
     def wav_bytes(self):
@@ -252,10 +258,14 @@ def floor_list(cd, form, source, dest):
     return lines
 
 
+# The forms whose audio is decoded: floorcopy reads raw sectors, so they have no floor.
+DECODED = ("cue/flac", "cue/ogg")
+
+
 def floor_items(cd, skipped):
     items = []
     for name, source, files, audio in cd.forms:
-        if name in skipped:
+        if name in skipped or name in DECODED:
             continue
         dest = os.path.join(WORK, "floor")
         listing = os.path.join(BENCH, "floor-" + name.replace("/", "-") + ".txt")
@@ -302,6 +312,10 @@ def stage_items(cd):
              inputs=[cd.iso], nbytes=cd.data_bytes, check=copy_ok),
         Item("audio stage, cue/bin", [discinfo, "--audio", winpath(out), winpath(cd.cue)], wine=True, out=out,
              inputs=cd.audio + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("audio stage, cue/flac", [discinfo, "--audio", winpath(out), winpath(cd.cue_flac)], wine=True, out=out,
+             inputs=cd.encoded["flac"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("audio stage, cue/ogg", [discinfo, "--audio", winpath(out), winpath(cd.cue_ogg)], wine=True, out=out,
+             inputs=cd.encoded["ogg"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
         Item("iso: seek + 2048 B read a sector", [readpat, "sectors", "2048", "0", winpath(cd.iso)],
              wine=True, inputs=[cd.iso], nbytes=sectors * ISO_SECTOR, inner=True),
         Item("iso: 64 KiB reads", [readpat, "blocks", "65536", winpath(cd.iso)],
@@ -329,12 +343,21 @@ def native_items(cd):
         with open(sheet, "w") as f:
             f.write(f'FILE "{os.path.basename(track)}" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
         loop.append(f"bchunk -w {q(track)} {q(sheet)} {q(os.path.join(out, name))} >/dev/null")
+    # ffmpeg decoding the same FLAC and Ogg files to WAV: the decoded forms' baseline for their audio.
+    decode = {}
+    for ext, files in cd.encoded.items():
+        decode[ext] = " && ".join(f"ffmpeg -v error -nostdin -i {q(n)} -bitexact -y {q(os.path.join(out, os.path.basename(n)[:-len(ext)] + 'wav'))}"
+                                  for n in files)
     iso = cd.iso
     tree_ok = output_check(tree_bytes, cd.data_bytes)
     items = [
         Item("cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes,
              check=tree_ok),
         Item("bchunk -w", f"mkdir -p {q(out)} && " + " && ".join(loop), out=out, inputs=cd.audio,
+             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        Item("ffmpeg flac to wav", f"mkdir -p {q(out)} && " + decode["flac"], out=out, inputs=cd.encoded["flac"],
+             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        Item("ffmpeg ogg to wav", f"mkdir -p {q(out)} && " + decode["ogg"], out=out, inputs=cd.encoded["ogg"],
              nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
         Item("bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
              nbytes=cd.data_bytes, check=tree_ok),
@@ -349,7 +372,7 @@ def native_items(cd):
              nbytes=os.path.getsize(iso)),
     ]
     for name, _, files, _ in cd.forms:
-        paths = [f for f in files if f != cd.cue]
+        paths = [f for f in files if not f.endswith(".cue")]
         if os.path.isdir(paths[0]):
             cmd, nbytes = f"find {q(paths[0])} -type f -exec cat {{}} + >/dev/null", cd.data_bytes
         else:
@@ -382,7 +405,8 @@ def main():
     BENCH = os.path.join(os.path.abspath(a.build), "bench")
     WORK = os.path.join(BENCH, "run")
     PREFIX = os.path.join(BENCH, "wineprefix")
-    for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "iso-info", "/usr/bin/time"):
+    for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "iso-info", "/usr/bin/time", "flac",
+                 "oggenc", "ffmpeg"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is missing")
     shutil.rmtree(WORK, ignore_errors=True)
@@ -462,23 +486,29 @@ def measure(a, cd, sc, tiny, started):
             continue
         item = form_item(installs, name)
         t = item.median()
-        limit = med("cp -r") + (med("bchunk -w") if audio else 0)
-        native = med("cp -r" if name == "folder" else extractor) + (med("bchunk -w") if audio else 0)
+        # The native way to the same WAVs: bchunk for raw tracks, ffmpeg decoding for encoded ones.
+        audio_native = (med(f"ffmpeg {name[4:]} to wav") if name in DECODED else med("bchunk -w")) if audio else 0
+        limit = med("cp -r") + audio_native
+        native = med("cp -r" if name == "folder" else extractor) + audio_native
         ratios[name] = t / limit
-        floor = form_item(floors, name).median()
-        floor_ratio[name] = t / floor
+        floor = f"{'-':>7}"
+        if name not in DECODED:
+            floor_ratio[name] = t / form_item(floors, name).median()
+            floor = f"{floor_ratio[name]:7.2f}"
         p_full = own(max(item.peaks))
         p_small = own(max(form_item(small_installs, name).peaks))
         largest = max(largest, p_full, p_small)
         print(f"{name:<8}{item.nbytes / MB:5.0f}{t:10.2f}{item.nbytes / MB / t:6.0f}{t / limit:9.2f}{t / native:9.2f}"
-              f"{t / floor:7.2f}{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
+              f"{floor}{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
     print()
     print("÷(cp -r +bchunk): install time ÷ (cp -r of the extracted tree, + bchunk -w of the audio tracks for a")
-    print(f"form that has them). ÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
-    print("cp -r for the folder; + bchunk -w with audio). Own peak: the setup's peak resident set less that of a")
+    print("form that has them; for cue/flac and cue/ogg + ffmpeg decoding the same FLAC or Ogg files to WAV).")
+    print(f"÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
+    print("cp -r for the folder; + the audio as above). Own peak: the setup's peak resident set less that of a")
     print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
     print("÷floor: ÷ floorcopy, a program that reads the same bytes with the same fixed pattern and writes the same")
-    print("files and WAVs with the same block sizes from a list made beforehand (no walk, no log), also under Wine.")
+    print("files and WAVs with the same block sizes from a list made beforehand (no walk, no log), also under Wine;")
+    print("none for the forms whose audio is decoded.")
     print()
     print("Where the time goes (medians of the same rounds; 'inside': timed by the program itself, reads only)")
     print(f"{'':<46}{'median s':>9}{'MB/s':>7}   rounds (s)")
@@ -510,7 +540,7 @@ def measure(a, cd, sc, tiny, started):
     fixed_s = form_item(fixed_installs, "iso").median() - med("wine: trivial program")
     print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue/bin']:.2f} peak_mb={largest:.1f} "
           f"iso_floor={floor_ratio['iso']:.2f} cue_floor={floor_ratio['cue/bin']:.2f} folder={ratios['folder']:.2f} "
-          f"fixed_s={fixed_s:.2f}")
+          f"fixed_s={fixed_s:.2f} flac_dec={ratios['cue/flac']:.2f} ogg_dec={ratios['cue/ogg']:.2f}")
 
 
 if __name__ == "__main__":

@@ -11,6 +11,10 @@ Writes into OUTDIR:
   track01.bin           the data track, raw 2352-byte Mode 1 sectors (the plain raw BIN form)
   track02.bin ...       one raw audio file per track (sox)
   drovenhelm.cue        the cue sheet over track01.bin ... track11.bin, one FILE per track
+  track02.flac ...      the audio tracks as FLAC (flac) and Ogg Vorbis files (oggenc -q 4)
+  track02.ogg ...
+  drovenhelm-flac.cue   the cue sheet over track01.bin and the FLAC files ("WAVE", as rippers write it)
+  drovenhelm-ogg.cue    the same over the Ogg files ("MP3", as game stores write it)
   drovenhelm.nrg        the whole CD as a Nero image (version 2 footer, DAOX track list)
 
 Usage: make_bench_cd.py OUTDIR [--scale S]
@@ -117,12 +121,31 @@ def msf(lba):
     return f"{lba // 4500:02d}:{lba // 75 % 60:02d}:{lba % 75:02d}"
 
 
-def write_cue(out):
+def write_cue(out, name="drovenhelm.cue", ext="bin", word="BINARY"):
     lines = ['FILE "track01.bin" BINARY', "  TRACK 01 MODE1/2352", "    INDEX 01 00:00:00"]
     for i in range(len(TRACKS)):
-        lines += [f'FILE "track{i + 2:02d}.bin" BINARY', f"  TRACK {i + 2:02d} AUDIO", "    INDEX 01 00:00:00"]
-    with open(os.path.join(out, "drovenhelm.cue"), "w") as f:
+        lines += [f'FILE "track{i + 2:02d}.{ext}" {word}', f"  TRACK {i + 2:02d} AUDIO", "    INDEX 01 00:00:00"]
+    with open(os.path.join(out, name), "w") as f:
         f.write("\r\n".join(lines) + "\r\n")
+
+
+def encode_audio(out):
+    """Each raw track as FLAC and as Ogg Vorbis, two encoders at a time."""
+    raw = ["--force-raw-format", "--endian=little", "--sign=signed", "--channels=2", "--bps=16", "--sample-rate=44100"]
+    cmds = []
+    for i in range(len(TRACKS)):
+        track = os.path.join(out, f"track{i + 2:02d}")
+        cmds.append(["flac", "-s", "-f"] + raw + ["-o", track + ".flac", track + ".bin"])
+        cmds.append(["oggenc", "-Q", "-r", "-B", "16", "-C", "2", "-R", "44100", "-q", "4", "-o", track + ".ogg",
+                     track + ".bin"])
+    procs = []
+    for cmd in cmds:
+        procs.append(subprocess.Popen(cmd))
+        if len(procs) >= 2 and procs.pop(0).wait() != 0:
+            sys.exit("an encoder failed")
+    for p in procs:
+        if p.wait() != 0:
+            sys.exit("an encoder failed")
 
 
 def bcd(n):
@@ -184,6 +207,9 @@ def main():
     subprocess.run([sys.executable, os.path.join(TOP, "tests", "tools", "iso2raw.py"), "mode1", iso,
                     os.path.join(out, "track01.bin")], check=True)
     write_cue(out)
+    encode_audio(out)
+    write_cue(out, "drovenhelm-flac.cue", "flac", "WAVE")
+    write_cue(out, "drovenhelm-ogg.cue", "ogg", "MP3")
     write_nrg(out, os.path.getsize(iso) // 2048, audio)
 
 
