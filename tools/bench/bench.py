@@ -25,7 +25,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats"))
 from iso_info import iso_info_listing  # noqa: E402
 
 MB = 1000 * 1000
@@ -131,7 +131,7 @@ class Item:
 
 def stamp_of(scale):
     h = hashlib.sha1(f"{scale}".encode())
-    for rel in ("tools/bench/make_bench_cd.py", "tests/tools/iso2raw.py", "tools/sample-cd/make_title.py"):
+    for rel in ("tools/bench/make_bench_cd.py", "tools/formats/iso2raw.py", "tools/sample-cd/make_title.py"):
         with open(os.path.join(TOP, rel), "rb") as f:
             h.update(f.read())
     return h.hexdigest()[:12]
