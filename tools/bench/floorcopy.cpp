@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "../../src/util/handles.h"
+#include "util/handles.h"
 #include "raw_io.h"
 
 enum { USER_DATA = 2048, RAW = 2352, COPY_BLOCK = 1 << 20, ISO_BLOCK_SECTORS = 32, AUDIO_SECTORS = 75 };

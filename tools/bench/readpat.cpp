@@ -14,7 +14,7 @@
 
 #include <vector>
 
-#include "../../src/util/handles.h"
+#include "util/handles.h"
 #include "raw_io.h"
 
 enum { USER_DATA = 2048 };
