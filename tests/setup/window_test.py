@@ -195,18 +195,28 @@ LINKS = [p for u in USERS for p in (os.path.join(u, "Desktop", "Drovenhelm.lnk")
          os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"))]
 
 
-@flow
-def main_flow():
-    """controls, empty fields, a failed install, a held install with No, every line, Play"""
-    dir_a = winpath(os.path.join(WORK, "inst-a"))
-    s = Setup("main", "/cd", SMALL_CD, "/dir", dir_a, "/nodesktop")
+class MainRun:
+    """What the scenarios of main_flow share: one setup window, its install folder, and what the
+    scenarios before found (the failed installs' lines, the relative folder, the listed lines)."""
+
+    def __init__(self):
+        self.dir_a = winpath(os.path.join(WORK, "inst-a"))
+        self.s = Setup("main", "/cd", SMALL_CD, "/dir", self.dir_a, "/nodesktop")
+        self.failed_lines = []
+        self.rel = os.path.join(WORK, "rel", "inst")
+        self.items = []
+
+
+def window_as_built(m):
+    """The window and every control as built at 96 DPI; both shortcut boxes ticked despite
+    /nodesktop; the bar's range."""
     d = dump()
     check(d["title"] == "Drovenhelm - Vessik Setup" and d["class"] == "DrovenhelmSetup", f"title {d['title']!r}")
     check(d["client"] == [630, 420], f"client area {d['client']}")
     # The system adds WS_VISIBLE and WS_CLIPSIBLINGS to the style, and WS_EX_WINDOWEDGE for the caption.
     check(d["style"] & ~0x14000000 == 0x00CA0000 and d["exstyle"] & ~0x100 == 0,
           f"window style {d['style']:#x}, extended {d['exstyle']:#x}")
-    want_table = table(SMALL_CD, dir_a)
+    want_table = table(SMALL_CD, m.dir_a)
     check(len(d["controls"]) == len(want_table), f"{len(d['controls'])} controls")
     for want, c in zip(want_table, d["controls"]):
         # The list box drops its scroll bars while its lines fit; checked again once they overflow.
@@ -220,7 +230,11 @@ def main_flow():
     check((prog["low"], prog["high"], prog["pos"]) == (0, 1000, 0), f"progress range {prog['low']}..{prog['high']}")
     shoot("ready", d["rect"])
 
-    # The file dialog starts with the image's name, or with none for a folder; cancelled, it changes nothing.
+
+def pickers_cancelled_and_picked(m):
+    """The file dialog starts with the image's name, or with none for a folder; cancelled, it changes
+    nothing. The folder picker starts at the desktop, and OK there puts the desktop's folder into the
+    field. The install folder's picker, cancelled, keeps the folder."""
     for field, name in ((SMALL_CD, "drovenhelm.iso"), ("D:\\", "")):
         drv("set", E_CD, field)
         drv("click", IMAGE)
@@ -232,7 +246,6 @@ def main_flow():
         drv("answer", IDCANCEL)
         drv("box-gone", 5000)
         check(dump()["controls"][E_CD]["text"] == field, "cancelled file dialog keeps the field")
-    # The folder picker starts at the desktop; OK there puts the desktop's folder into the field.
     drv("click", FOLDER)
     b = json.loads(drv("box", 10000))
     check("Drovenhelm CD (drive or folder)" in [c["text"] for c in b["controls"]], "Folder... shows its title")
@@ -244,9 +257,12 @@ def main_flow():
     drv("box", 10000)
     drv("answer", IDCANCEL)
     drv("box-gone", 5000)
-    check(dump()["controls"][E_DIR]["text"] == dir_a, "cancelled folder picker keeps the field")
+    check(dump()["controls"][E_DIR]["text"] == m.dir_a, "cancelled folder picker keeps the field")
 
-    for cd, folder in (("", dir_a), (SMALL_CD, "")):
+
+def empty_fields(m):
+    """Install with the CD field or the folder field empty asks for both and stays Ready."""
+    for cd, folder in (("", m.dir_a), (SMALL_CD, "")):
         drv("set", E_CD, cd)
         drv("set", E_DIR, folder)
         drv("click", INSTALL)
@@ -257,10 +273,11 @@ def main_flow():
         check(t[STATUS] == READY and t[INSTALL] == "Install" and t[CLOSE] == "Cancel",
               f"empty field {'CD' if not cd else 'folder'}: still Ready")
 
-    # Two failed installs, the second appending to the first one's lines: a readable volume that is not
-    # the game's CD, then an image that does not exist.
-    drv("set", E_DIR, dir_a)
-    failed_lines = []
+
+def failed_installs(m):
+    """Two failed installs, the second appending to the first one's lines: a readable volume that is
+    not the game's CD, then an image that does not exist. Install is offered again after each."""
+    drv("set", E_DIR, m.dir_a)
     for cd, reason in ((winpath(os.path.join(os.environ["TESTDATA"], "volume.iso")), "this is not the Drovenhelm CD"),
                        (winpath(os.path.join(WORK, "missing.iso")), "the CD is not a readable disc, image or folder")):
         drv("set", E_CD, cd)
@@ -270,15 +287,18 @@ def main_flow():
         c = d["controls"]
         check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and c[INSTALL]["enabled"],
               f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r} enabled {c[INSTALL]['enabled']}")
-        failed_lines += [f"Install to {dir_a}", f"ERROR: {reason}"]
-        check(c[LIST]["items"] == failed_lines, f"failed install lists {c[LIST]['items']}")
+        m.failed_lines += [f"Install to {m.dir_a}", f"ERROR: {reason}"]
+        check(c[LIST]["items"] == m.failed_lines, f"failed install lists {c[LIST]['items']}")
     shoot("failed", d["rect"])
 
-    # A third install, held at its first log line; the folder is relative and must become absolute.
+
+def held_install_goes_on_after_no(m):
+    """A third install into a relative folder, held at its first log line: Install disabled, Cancel
+    offered, the old lines kept. The close box, clicked with the real mouse, asks; No lets the
+    install go on."""
     for link in LINKS:
         if os.path.exists(link):
             os.remove(link)
-    rel = os.path.join(WORK, "rel", "inst")
     drv("set", E_CD, MANY_CD)
     drv("set", E_DIR, "rel\\inst")
     drv("hold")
@@ -286,10 +306,9 @@ def main_flow():
     drv("wait-text", STATUS, "Installing...", 10000)
     d = dump()
     c = d["controls"]
-    check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == failed_lines,
+    check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == m.failed_lines,
           "Installing: Install disabled, Cancel, the old lines kept")
     shoot("installing", d["rect"])
-    # The close box, clicked with the real mouse, asks; No lets the install go on.
     x, y = drv("closebox").split()
     subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], check=True)
     b = box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
@@ -298,7 +317,13 @@ def main_flow():
     drv("answer", IDNO)
     drv("box-gone", 5000)
     t = texts(dump())
-    check(t[STATUS] == "Installing..." and s.p.poll() is None, "after No the install goes on")
+    check(t[STATUS] == "Installing..." and m.s.p.poll() is None, "after No the install goes on")
+
+
+def installed_with_every_line(m):
+    """Released, the install appends, selects and shows every line and ends Installed (Play, Close,
+    a full bar, a list that overflows); the list holds the log's lines; the relative folder became
+    absolute and holds the game; both shortcuts are made despite /nodesktop."""
     out = drv("follow", 30000, expect=None)
     print(out.rstrip())
     check("FAIL" not in out and out.rstrip().endswith("ended"),
@@ -311,17 +336,22 @@ def main_flow():
           f"Installed: {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, bar {c[PROG]['pos']}")
     check(c[LIST]["style"] & ~HSCROLL == 0x50A00100 and len(c[LIST]["items"]) > 7,
           f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
-    log = s.log()
+    log = m.s.log()
     check(log[:2] == ["setup started", f"defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'"]
           and c[LIST]["items"] == log[2:], f"the list holds every line logged since the window exists ({len(log)})")
+    rel = m.rel
     check(f"Install to {winpath(rel)}" in c[LIST]["items"], f"relative folder made absolute: {winpath(rel)}")
     check(os.path.isfile(os.path.join(rel, "drovenhelm.exe")) and os.path.isdir(os.path.join(rel, "game", "cd", "MANY")),
           "installed into the absolute folder")
     check(all(os.path.isfile(p) for p in LINKS) and LINKS, f"both shortcuts made despite /nodesktop: {LINKS}")
     shoot("installed", d["rect"])
+    m.items = c[LIST]["items"]
 
-    # Progress: the last install's messages, between the end of the one before and its own.
-    rec = s.records()
+
+def progress_of_one_install(m):
+    """The last install's progress messages, between the end of the one before and its own: at most
+    1001 for more than 1001 blocks written, rising strictly to 1000; every posted line was listed."""
+    rec = m.s.records()
     ends = [i for i, r in enumerate(rec) if r.startswith("done ")]
     check([rec[i][:6] for i in ends] == ["done 0", "done 0", "done 1"], f"installs ended: {[rec[i] for i in ends]}")
     posts = [int(r.split()[1]) for r in rec[ends[-2]:ends[-1]] if r.startswith("progress ")]
@@ -330,8 +360,12 @@ def main_flow():
           f"one install: {len(posts)} progress messages for {writes} blocks written")
     check(all(a < b for a, b in zip(posts, posts[1:])) and posts[-1] == 1000,
           f"progress rises strictly to 1000 ({posts[:3]} ... {posts[-3:]})")
-    check([r[4:] for r in rec if r.startswith("log ")] == c[LIST]["items"], "every posted line reached the list")
+    check([r[4:] for r in rec if r.startswith("log ")] == m.items, "every posted line reached the list")
 
+
+def play_runs_the_game(m):
+    """Play ends the setup with exit code 0 and runs the game in the install folder."""
+    s, rel = m.s, m.rel
     drv("click", INSTALL)
     code = s.exit_code()
     check(code == 0, f"Play: exit code {code}")
@@ -343,7 +377,20 @@ def main_flow():
         cwd, cmd = f.read().replace("\r", "").splitlines()[:2]
     check(cwd == winpath(rel) and "drovenhelm.exe" in cmd.lower() and winpath(rel).lower() in cmd.lower(),
           f"the game ran in {cwd!r} as {cmd!r}")
-    return s
+
+
+@flow
+def main_flow():
+    """one window through its states, one named scenario after another"""
+    m = MainRun()
+    try:
+        for scenario in (window_as_built, pickers_cancelled_and_picked, empty_fields, failed_installs,
+                         held_install_goes_on_after_no, installed_with_every_line, progress_of_one_install,
+                         play_runs_the_game):
+            print(f"  {scenario.__name__}")
+            scenario(m)
+    finally:
+        m.s.end()
 
 
 @flow

@@ -4,9 +4,13 @@ import os
 import re
 import struct
 import subprocess
+import sys
 import zlib
 
-from iso_info import iso_info_listing
+# The format writers and readers that the tools share with the tests: anim, iso2raw, iso_info.
+FORMATS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "formats")
+sys.path.insert(0, FORMATS)
+from iso_info import iso_info_listing  # noqa: E402
 
 WINE_RUN = os.environ["WINE_RUN"]
 BIN = os.environ["BIN"]

@@ -45,6 +45,18 @@ TEST(progress, add_without_callback_only_counts) {
     EXPECT_EQ(p.done, 15u);
 }
 
+TEST(name_is_safe, devices_separators_and_dots) {
+    const char *unsafe[] = {"", ".", "..", ". .", "..\\..\\VERSION.DLL", "A/B", "C:X", "TAB\tNAME",
+                            "CON", "con.txt", "Nul", "COM1", "LPT9.DAT", "AUX .X",
+                            // Trailing blanks and dots go before the comparison, whatever the length.
+                            "COM1      ", "NUL       ", "nul. . ", "com1 .txt", "LPT2 ", "PRN.TXT.",
+                            "CONIN$", "conout$.log", "CLOCK$"};
+    for (const char *n : unsafe) EXPECT_EQ(name_is_safe(n), 0) << n;
+    const char *safe[] = {"README.TXT", "..X", "CONSOLE", "COM0", "COM10", "LPT", "A B", "FILE.", "NULL.TXT",
+                          "CON1", "COM1X", "X.CON", "CLOCK"};
+    for (const char *n : safe) EXPECT_EQ(name_is_safe(n), 1) << n;
+}
+
 TEST(make_dirs, creates_every_level_with_either_separator) {
     std::string t = temp_dir("mkd");
     struct {
