@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "cdsrc/forms.h"
 #include "util/bytes.h"
 #include "util/handles.h"
 #include "util/checked.h"
@@ -77,8 +78,9 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     int audio = 0;
     for (int i = 0; i < n; i++) audio += t[i].audio;
     if (n <= 0 || audio == 0) {
-        setup_log("No CD audio tracks in this source - the game's music needs an image with its tracks "
-                  "(.nrg or .cue/.bin).");
+        char forms[LONG_TEXT];
+        setup_log("No CD audio tracks in this source - the game's music needs a form of the CD that keeps "
+                  "them: %s.", cd_form_names(forms, sizeof forms, FORM_MUSIC));
         return 1;
     }
     char dir[PATH_TEXT];

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
+#include "cdsrc/forms.h"
 #include "install/game_install.h"
 #include "install/install.h"
 #include "install/uninstall.h"
@@ -45,10 +46,9 @@ static void try_default_cd(const char *path) {
     cd_close(s);
 }
 
-// An .iso or .cue beside the setup (a folder of that name too, as cd_open takes folders).
+// An image of a searched form beside the setup (a folder of that name too, as cd_open takes folders).
 static walk_answer try_image_beside(void *, const folder_entry *e) {
-    const char *ext = strrchr(e->find->cFileName, '.');
-    if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) return WALK_NEXT;
+    if (!(cd_form_flags(e->find->cFileName) & FORM_SEARCHED)) return WALK_NEXT;
     try_default_cd(e->path);
     return opts.cd[0] ? WALK_STOP : WALK_NEXT;
 }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "cdsrc/forms.h"
 #include "install/install.h"
 #include "util/paths.h"
 #include "setup/options.h"
@@ -100,15 +101,29 @@ static void browse_folder(HWND edit, const char *title) {
     CoTaskMemFree(items);
 }
 
+enum { FILTER_TEXT = 2 * LONG_TEXT + 32 };  // both copies of the patterns and the fixed words
+
+// The picker's filter: "CD images (*.iso;...)" with its patterns, then every file; each text ends
+// with a null, and an empty one ends the list.
+static const char *image_filter(char (&buf)[FILTER_TEXT]) {
+    char patterns[LONG_TEXT];
+    cd_form_patterns(patterns, sizeof patterns, FORM_PICKED);
+    snprintf(buf, sizeof buf, "CD images (%s)|%s|All files|*.*|", patterns, patterns);
+    for (char *c = buf; *c; c++)
+        if (*c == '|') *c = 0;
+    return buf;
+}
+
 static void pick_image(void) {
     char file[PATH_TEXT] = {};
     GetWindowTextA(e_cd, file, sizeof file);
     // A folder is no file name: the dialog would refuse it or open inside it with a bad name.
     if (is_dir(file)) file[0] = 0;
+    char filter[FILTER_TEXT];
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = hwnd;
-    ofn.lpstrFilter = "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0";
+    ofn.lpstrFilter = image_filter(filter);
     ofn.lpstrFile = file;
     ofn.nMaxFile = sizeof file;
     ofn.lpstrTitle = "Drovenhelm CD";
