@@ -45,6 +45,9 @@ static int done_ok;  // an install succeeded: Install reads Play
 static int last = -1;  // the worker's alone: the progress value it posted last
 static int dpi = BASE_DPI;  // the screen's density, read once before the window is built
 static int widest;          // the list's horizontal extent: its widest line so far
+static HWND focus_back;     // the control that gets the focus when the window is activated
+static HWND focus_install;  // the control that had the focus when the running install started
+static int asking;          // "Stop the installation?" is open
 
 struct control {
     const char *cls;
@@ -52,6 +55,7 @@ struct control {
     DWORD style;
     int x, y, w, h, id;
     HWND *keep;
+    int locked;  // 1: disabled while an install runs, which has read it already
 };
 
 // Tab walks the fields, buttons and boxes in this order: the order of creation.
@@ -59,22 +63,24 @@ static const control controls[] = {
     {"STATIC",
      "Install Drovenhelm as a native Windows game.\nYou need your Drovenhelm CD (the disc, an ISO / BIN+CUE "
      "image, or a copied folder).",
-     0, 16, 14, 600, 36, 0, NULL},
-    {"STATIC", "CD:", 0, 16, 66, 90, 20, 0, NULL},
-    {"EDIT", opts.cd, ES_AUTOHSCROLL | WS_TABSTOP, 110, 62, 360, 24, 0, &e_cd},
-    {"BUTTON", "Image...", WS_TABSTOP, 478, 62, 66, 24, ID_IMAGE, NULL},
-    {"BUTTON", "Folder...", WS_TABSTOP, 548, 62, 66, 24, ID_FOLDER, NULL},
-    {"STATIC", "Install to:", 0, 16, 98, 90, 20, 0, NULL},
-    {"EDIT", opts.dir, ES_AUTOHSCROLL | WS_TABSTOP, 110, 94, 360, 24, 0, &e_dir},
-    {"BUTTON", "Browse...", WS_TABSTOP, 478, 94, 136, 24, ID_BROWSE, NULL},
-    {"BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 134, 200, 22, 0, &c_start},
-    {"BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 230, 134, 200, 22, 0, &c_desk},
-    {"msctls_progress32", "", 0, 16, 168, 598, 18, 0, &prog},
-    {"STATIC", ready_text, 0, 16, 192, 598, 20, 0, &st},
-    {"LISTBOX", "", WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 16, 216, 598, 110, 0, &lst},
-    {"BUTTON", "Install", BS_DEFPUSHBUTTON | WS_TABSTOP, 418, 336, 96, 30, ID_INSTALL, &b_install},
-    {"BUTTON", "Cancel", WS_TABSTOP, 518, 336, 96, 30, ID_CLOSE, &b_close},
+     0, 16, 14, 600, 36, 0, NULL, 0},
+    {"STATIC", "CD:", 0, 16, 66, 90, 20, 0, NULL, 0},
+    {"EDIT", opts.cd, ES_AUTOHSCROLL | WS_TABSTOP, 110, 62, 360, 24, 0, &e_cd, 1},
+    {"BUTTON", "Image...", WS_TABSTOP, 478, 62, 66, 24, ID_IMAGE, NULL, 1},
+    {"BUTTON", "Folder...", WS_TABSTOP, 548, 62, 66, 24, ID_FOLDER, NULL, 1},
+    {"STATIC", "Install to:", 0, 16, 98, 90, 20, 0, NULL, 0},
+    {"EDIT", opts.dir, ES_AUTOHSCROLL | WS_TABSTOP, 110, 94, 360, 24, 0, &e_dir, 1},
+    {"BUTTON", "Browse...", WS_TABSTOP, 478, 94, 136, 24, ID_BROWSE, NULL, 1},
+    {"BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 134, 200, 22, 0, &c_start, 1},
+    {"BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX | WS_TABSTOP, 230, 134, 200, 22, 0, &c_desk, 1},
+    {"msctls_progress32", "", 0, 16, 168, 598, 18, 0, &prog, 0},
+    {"STATIC", ready_text, 0, 16, 192, 598, 20, 0, &st, 0},
+    {"LISTBOX", "", WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 16, 216, 598, 110, 0, &lst, 0},
+    {"BUTTON", "Install", BS_DEFPUSHBUTTON | WS_TABSTOP, 418, 336, 96, 30, ID_INSTALL, &b_install, 0},
+    {"BUTTON", "Cancel", WS_TABSTOP, 518, 336, 96, 30, ID_CLOSE, &b_close, 0},
 };
+
+static HWND made[sizeof controls / sizeof *controls];  // the controls of the table, in its order
 
 // A size of the table at the screen's density, rounded as MulDiv rounds.
 static int px(int v) { return MulDiv(v, dpi, BASE_DPI); }
@@ -165,6 +171,18 @@ static void play(void) {
     DestroyWindow(hwnd);
 }
 
+// The fields, the pickers and the boxes, which a running install no longer reads.
+static void lock_fields(int locked) {
+    for (size_t i = 0; i < sizeof controls / sizeof *controls; i++)
+        if (controls[i].locked) EnableWindow(made[i], !locked);
+}
+
+// The focus goes to c now when the window is active, else when it is activated again.
+static void focus_on(HWND c) {
+    focus_back = c;
+    if (GetActiveWindow() == hwnd) SetFocus(c);
+}
+
 static void start_install(void) {
     char text[PATH_TEXT];
     GetWindowTextA(e_cd, text, sizeof text);
@@ -178,6 +196,12 @@ static void start_install(void) {
         return;
     }
     busy = 1;
+    // The focus leaves what goes grey (a field where Enter was pressed, Install itself) for Cancel
+    // first: a disabled control with the focus would take the keys. It comes back at the end.
+    HWND f = GetFocus();
+    focus_install = f && IsChild(hwnd, f) ? f : b_install;
+    focus_on(b_close);
+    lock_fields(1);
     EnableWindow(b_install, FALSE);
     SetWindowTextA(b_close, "Cancel");
     SetWindowTextA(st, "Installing...");
@@ -190,7 +214,9 @@ static void start_install(void) {
     // No worker runs, so this thread may write the log.
     DWORD err = GetLastError();
     busy = 0;
+    lock_fields(0);
     EnableWindow(b_install, TRUE);
+    focus_on(focus_install);
     SetWindowTextA(st, ready_text);
     setup_log("ERROR: cannot start the install (error %lu)", err);
 }
@@ -200,8 +226,12 @@ static void on_close(void) {
         DestroyWindow(hwnd);
         return;
     }
-    if (MessageBoxA(hwnd, "Stop the installation?", box_title, MB_ICONQUESTION | MB_YESNO) != IDYES) return;
-    // The question's own message loop may have handled the end of the install meanwhile.
+    asking = 1;
+    int answer = MessageBoxA(hwnd, "Stop the installation?", box_title, MB_ICONQUESTION | MB_YESNO);
+    asking = 0;
+    if (answer != IDYES) return;
+    // Yes was taken before the question's own message loop handled the end of the install, which
+    // would have closed it with No: the install still runs.
     if (busy) ExitProcess(1);
     DestroyWindow(hwnd);
 }
@@ -224,8 +254,20 @@ static void on_command(int id) {
     }
 }
 
+// The question is the only box the window owns while an install runs: the pickers are disabled
+// and the other message box is shown instead of starting one.
+static BOOL CALLBACK end_question(HWND w, LPARAM) {
+    char cls[8];
+    if (GetWindow(w, GW_OWNER) != hwnd || !GetClassNameA(w, cls, sizeof cls) || strcmp(cls, "#32770") != 0)
+        return TRUE;
+    EndDialog(w, IDNO);
+    return FALSE;
+}
+
 static void on_done(int ok) {
     busy = 0;
+    // An install that ended answers "Stop the installation?" by itself: nothing is left to stop.
+    if (asking) EnumThreadWindows(GetCurrentThreadId(), end_question, 0);
     if (ok) {
         done_ok = 1;
         SendMessageA(prog, PBM_SETPOS, PROGRESS_FULL, 0);
@@ -234,8 +276,10 @@ static void on_done(int ok) {
     } else {
         SetWindowTextA(st, "The installation did not finish - see the messages above.");
     }
+    lock_fields(0);
     EnableWindow(b_install, TRUE);
     SetWindowTextA(b_close, "Close");
+    focus_on(focus_install);
 }
 
 // A long line (a deep path in an error) must be readable whole: the list scrolls sideways as far as
@@ -257,6 +301,18 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND: on_command(LOWORD(wp)); return 0;
     case WM_CLOSE: on_close(); return 0;
+    case WM_ACTIVATE:
+        // Activated, a window gives the focus to itself: after a picker or a message box no control
+        // would have it, and Tab would start over at the CD field. As a dialog does, the focus goes
+        // back to the control that had it.
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND f = GetFocus();
+            if (f && IsChild(w, f)) focus_back = f;
+        } else if (focus_back && !HIWORD(wp)) {
+            SetFocus(focus_back);
+            return 0;
+        }
+        break;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_SETUP_LOG: {
         char *line = (char *)lp;  // made by setup_log; ownership came with the message
@@ -307,15 +363,20 @@ void window_run(HINSTANCE inst, int show) {
         setup_log("ERROR: cannot create the setup window (error %lu)", GetLastError());
         return;
     }
-    for (const control &c : controls) {
-        HWND h = mk(c.cls, c.text, c.style, c.x, c.y, c.w, c.h, c.id);
-        if (c.keep) *c.keep = h;
+    for (size_t i = 0; i < sizeof controls / sizeof *controls; i++) {
+        const control &c = controls[i];
+        made[i] = mk(c.cls, c.text, c.style, c.x, c.y, c.w, c.h, c.id);
+        if (c.keep) *c.keep = made[i];
     }
     // Ticked whatever the command line said: the boxes, not /nodesktop, decide a window install.
     SendMessageA(c_start, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(c_desk, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(prog, PBM_SETRANGE32, 0, PROGRESS_FULL);
+    // The CD field has the focus from the start, its text selected as Tab selects it.
+    SendMessageA(e_cd, EM_SETSEL, 0, -1);
+    focus_back = e_cd;
     ShowWindow(hwnd, show);
+    focus_on(e_cd);
 
     MSG m;
     while (GetMessageA(&m, NULL, 0, 0) > 0) {

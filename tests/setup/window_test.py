@@ -36,6 +36,8 @@ TABSTOP, HSCROLL, VSCROLL = 0x10000, 0x100000, 0x200000
 # Child indices in creation order.
 E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, STATUS, LIST, INSTALL, CLOSE, PROG = \
     2, 3, 4, 6, 7, 8, 9, 11, 12, 13, 14, 10
+# What a running install has read already: disabled while it runs.
+LOCKED = (E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK)
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
@@ -88,6 +90,11 @@ def dump():
 
 def texts(d):
     return [c["text"] for c in d["controls"]]
+
+
+def enabled(d, indices=LOCKED):
+    """IsWindowEnabled of each of the controls."""
+    return [d["controls"][i]["enabled"] for i in indices]
 
 
 def box(title, text, buttons):
@@ -285,8 +292,8 @@ def failed_installs(m):
         drv("wait-text", CLOSE, "Close", 30000)
         d = dump()
         c = d["controls"]
-        check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and c[INSTALL]["enabled"],
-              f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r} enabled {c[INSTALL]['enabled']}")
+        check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and all(enabled(d, LOCKED + (INSTALL,))),
+              f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, enabled {enabled(d, LOCKED + (INSTALL,))}")
         m.failed_lines += [f"Install to {m.dir_a}", f"ERROR: {reason}"]
         check(c[LIST]["items"] == m.failed_lines, f"failed install lists {c[LIST]['items']}")
     shoot("failed", d["rect"])
@@ -308,6 +315,8 @@ def held_install_goes_on_after_no(m):
     c = d["controls"]
     check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == m.failed_lines,
           "Installing: Install disabled, Cancel, the old lines kept")
+    check(not any(enabled(d)) and c[CLOSE]["enabled"], f"Installing: the fields, pickers and boxes disabled "
+          f"({enabled(d)}), Cancel enabled")
     shoot("installing", d["rect"])
     x, y = drv("closebox").split()
     subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], check=True)
@@ -334,6 +343,7 @@ def installed_with_every_line(m):
     check(c[STATUS]["text"] == INSTALLED and c[INSTALL]["text"] == "Play" and c[INSTALL]["enabled"]
           and c[CLOSE]["text"] == "Close" and c[PROG]["pos"] == 1000,
           f"Installed: {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, bar {c[PROG]['pos']}")
+    check(all(enabled(d)), f"Installed: the fields, pickers and boxes enabled again ({enabled(d)})")
     check(c[LIST]["style"] & ~HSCROLL == 0x50A00100 and len(c[LIST]["items"]) > 7,
           f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
     log = m.s.log()
@@ -412,17 +422,26 @@ def stop_yes():
 
 @flow
 def finished_while_asking():
-    """the install ends while the question is open: Yes closes normally, exit code 0"""
-    s = Setup("asking", "/cd", SMALL_CD, "/dir", winpath(os.path.join(WORK, "inst-asking")))
+    """the install ends while the question that Esc asked is open: the question closes itself, the
+    window shows the finished state, Close then ends the setup with exit code 0"""
+    s = Setup("asking", "/cd", MANY_CD, "/dir", winpath(os.path.join(WORK, "inst-asking")))
     drv("hold")
     drv("click", INSTALL)
     drv("wait-text", STATUS, "Installing...", 10000)
-    drv("close")
+    focus_setup()
+    keys("Escape")
     box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
     drv("release")
-    drv("wait-text", STATUS, INSTALLED, 30000)
-    drv("box", 1000)  # still asking
-    drv("answer", IDYES)
+    drv("wait-text", STATUS, INSTALLED, 60000)
+    gone = subprocess.run([WINE_RUN, DRIVER, "box-gone", "5000"], stdin=subprocess.DEVNULL,
+                          capture_output=True).returncode == 0
+    d = dump()
+    c = d["controls"]
+    check(gone and s.p.poll() is None, "the question closed itself, the setup goes on")
+    check((c[INSTALL]["text"], c[INSTALL]["enabled"], c[CLOSE]["text"], c[PROG]["pos"], all(enabled(d))) ==
+          ("Play", 1, "Close", 1000, True), f"the finished state: {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, "
+          f"bar {c[PROG]['pos']}, fields enabled {enabled(d)}")
+    drv("click", CLOSE)
     code = s.exit_code()
     check(code == 0, f"exit code {code}")
     return s
@@ -486,26 +505,47 @@ def focused():
 
 @flow
 def keyboard():
-    """Tab, typing, Space, Enter and Esc alone: fields, boxes, Install, the question, Play"""
+    """Tab, typing, Space, Enter and Esc alone: the focus at start and after each picker and message
+    box, fields, boxes, Install, the question, Play"""
     for link in LINKS:
         if os.path.exists(link):
             os.remove(link)
     s = Setup("keys")
     focus_setup()
+    # The CD field has the focus from the start, its text selected: typing replaces it.
+    check(focused() == E_CD, f"at start the focus is on child {focused()}, the CD field is {E_CD}")
+    type_text("cd\\drovenhelm.iso")
+    check(texts(dump())[E_CD] == "cd\\drovenhelm.iso", f"typed at start, the CD field reads {texts(dump())[E_CD]!r}")
     order = []
-    for _ in range(10):
+    for _ in range(9):
         keys("Tab")
         order.append(focused())
     stops = [E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, INSTALL, CLOSE]
-    check(order == stops + [E_CD], f"Tab visits {order}")
+    check(order == stops[1:] + stops[:1], f"Tab visits {order}")
     keys("shift+Tab")
     check(focused() == CLOSE, "Shift+Tab goes back")
-    # Tab into a field selects its text, so typing replaces it; the next Tab moves on and keeps it.
-    keys("Tab")
-    type_text("cd\\drovenhelm.iso")
-    keys("Tab")
-    check(focused() == IMAGE, "Tab leaves the CD field for Image...")
+    # Each picker opened with Space and left with Esc, and the message box of an Install without a
+    # folder left with Enter, gives the focus back to the control that opened it: Tab moves on from
+    # there and no field changes. Tab into the folder field selects its text: Backspace empties it.
     keys("Tab", "Tab")
+    for opener, key, then, after in ((IMAGE, "Escape", FOLDER, ()), (FOLDER, "Escape", E_DIR, ("BackSpace", "Tab")),
+                                     (BROWSE, "Escape", START, ("Tab", "Tab")), (INSTALL, "Return", CLOSE, ())):
+        fields = texts(dump())[E_CD], texts(dump())[E_DIR]
+        check(focused() == opener, f"child {opener} has the focus before Space")
+        keys("space")
+        drv("box", 10000)
+        keys(key)
+        drv("box-gone", 5000)
+        back = focused()
+        keys("Tab")
+        now = focused()
+        check((back, now) == (opener, then) and (texts(dump())[E_CD], texts(dump())[E_DIR]) == fields,
+              f"after the box of child {opener}: the focus is on {back}, Tab moves it to {now}, the fields read "
+              f"{texts(dump())[E_CD]!r}, {texts(dump())[E_DIR]!r}")
+        if after:
+            keys(*after)
+    keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
+    check(focused() == E_DIR, "Shift+Tab back to the folder field")
     type_text("keys\\inst")
     keys("Tab", "Tab", "Tab", "space")
     c = dump()["controls"]
@@ -515,14 +555,17 @@ def keyboard():
     drv("hold")
     keys("Return")
     drv("wait-text", STATUS, "Installing...", 10000)
+    check(focused() == CLOSE, f"installing, the focus left the disabled box for Cancel: {focused()}")
     keys("Return")  # the disabled Install must not start a second install
     keys("Escape")
     box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
     keys("n")
     drv("box-gone", 5000)
-    check(dump()["controls"][STATUS]["text"] == "Installing..." and s.p.poll() is None, "Esc, then No: the install goes on")
+    check(dump()["controls"][STATUS]["text"] == "Installing..." and s.p.poll() is None and focused() == CLOSE,
+          f"Esc, then No: the install goes on, the focus is back on Cancel ({focused()})")
     drv("release")
     drv("wait-text", STATUS, INSTALLED, 60000)
+    check(focused() == DESK, f"installed, the focus is back where Enter started the install: {focused()}")
     inst = os.path.join(WORK, "keys", "inst")
     check(os.path.isfile(os.path.join(inst, "drovenhelm.exe")), "Enter installed into the typed folder")
     check([os.path.exists(p) for p in LINKS] == [False, True] * len(USERS),
@@ -580,7 +623,9 @@ def scaled_150():
         set_dpi(96)
 
 
-for f in (main_flow, stop_yes, finished_while_asking, cancel_before_install, thread_fails, keyboard, scaled_150):
+# The flows named on the command line, or all of them.
+for f in [globals()[name] for name in sys.argv[1:]] or (main_flow, stop_yes, finished_while_asking,
+                                                          cancel_before_install, thread_fails, keyboard, scaled_150):
     f()
 
 print(f"screenshots in {SHOTS}")
