@@ -157,17 +157,27 @@ int iso_list(cd_source *s, const cd_lister *l) {
 
 static void disk_make_dir(void *, const char *path) { make_dirs(path); }
 
+// The copy's failures are the install's: each notes the system's reason for its ERROR line.
 static void *disk_create(void *, const char *path) {
     HANDLE h = create_checked(path, 0);
-    return h == INVALID_HANDLE_VALUE ? NULL : h;
+    if (h != INVALID_HANDLE_VALUE) return h;
+    note_reason(GetLastError());
+    return NULL;
 }
 
 static int disk_write(void *, void *file, const void *data, uint32_t len) {
     DWORD put = 0;
-    return WriteFile((HANDLE)file, data, len, &put, NULL) && put == len;
+    BOOL wrote = WriteFile((HANDLE)file, data, len, &put, NULL);
+    if (wrote && put == len) return 1;
+    note_reason(wrote ? ERROR_DISK_FULL : GetLastError());
+    return 0;
 }
 
-static int disk_close(void *, void *file) { return CloseHandle((HANDLE)file); }
+static int disk_close(void *, void *file) {
+    if (CloseHandle((HANDLE)file)) return 1;
+    note_reason(GetLastError());
+    return 0;
+}
 
 int iso_copy(cd_source *s, const char *dest, progress *p) {
     iso_volume v = volume_of(s);

@@ -10,8 +10,9 @@
 #include "util/paths.h"
 #include "util/version.h"
 
-static int fail(const char *reason) {
-    setup_log("ERROR: %s", reason);
+// The install stops: the system's reason, when a platform call that failed noted one, then the line.
+static int fail(const char *what) {
+    setup_error("%s", what);
     return 0;
 }
 
@@ -80,7 +81,7 @@ static int write_game_exe(const char *exe) {
     const void *data = g ? LockResource(g) : NULL;
     if (!data) return fail("this setup does not contain the game executable");
     if (write_file(exe, data, SizeofResource(NULL, r))) return 1;
-    setup_log("ERROR: cannot write %s", exe);
+    setup_error("cannot write %s", exe);
     return 0;
 }
 
@@ -123,6 +124,7 @@ struct write_root {
 };
 
 int do_install(const setup_opts *o, progress_fn callback, void *user) {
+    note_reason(0);  // a reason noted before belongs to another run
     setup_log("Install to %s", o->dir);
     if (!prebuilt_available()) return fail("this setup does not contain the game executable");
     // An empty folder would put "\game\hd" into the root of the current drive.

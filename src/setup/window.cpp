@@ -48,6 +48,7 @@ static int widest;          // the list's horizontal extent: its widest line so 
 static HWND focus_back;     // the control that gets the focus when the window is activated
 static HWND focus_install;  // the control that had the focus when the running install started
 static int asking;          // "Stop the installation?" is open
+static const char *log_file;  // the log's path, or null without one
 
 struct control {
     const char *cls;
@@ -218,7 +219,8 @@ static void start_install(void) {
     EnableWindow(b_install, TRUE);
     focus_on(focus_install);
     SetWindowTextA(st, ready_text);
-    setup_log("ERROR: cannot start the install (error %lu)", err);
+    note_reason(err);
+    setup_error("cannot start the install (error %lu)", err);
 }
 
 static void on_close(void) {
@@ -254,6 +256,28 @@ static void on_command(int id) {
     }
 }
 
+// A long line (a deep path in an error) must be readable whole: the list scrolls sideways as far as
+// its widest line.
+static void widen_list(const char *line) {
+    HDC dc = GetDC(lst);
+    if (!dc) return;
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size;
+    if (GetTextExtentPoint32A(dc, line, (int)strlen(line), &size) && size.cx + px(LIST_MARGIN) > widest) {
+        widest = size.cx + px(LIST_MARGIN);
+        SendMessageA(lst, LB_SETHORIZONTALEXTENT, (WPARAM)widest, 0);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(lst, dc);
+}
+
+// A new last line of the list, selected so that it shows.
+static void list_line(const char *line) {
+    LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
+    widen_list(line);
+    SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
+}
+
 // The question is the only box the window owns while an install runs: the pickers are disabled
 // and the other message box is shown instead of starting one.
 static BOOL CALLBACK end_question(HWND w, LPARAM) {
@@ -275,26 +299,14 @@ static void on_done(int ok) {
         SetWindowTextA(b_install, "Play");
     } else {
         SetWindowTextA(st, "The installation did not finish - see the messages above.");
+        // Every line is in the log too, which ends with the ERROR line: this one is the window's.
+        char text[LONG_TEXT];
+        if (log_file) list_line(fmt_cut(text, sizeof text, "The full log is in %s.", log_file));
     }
     lock_fields(0);
     EnableWindow(b_install, TRUE);
     SetWindowTextA(b_close, "Close");
     focus_on(focus_install);
-}
-
-// A long line (a deep path in an error) must be readable whole: the list scrolls sideways as far as
-// its widest line.
-static void widen_list(const char *line) {
-    HDC dc = GetDC(lst);
-    if (!dc) return;
-    HGDIOBJ old = SelectObject(dc, font);
-    SIZE size;
-    if (GetTextExtentPoint32A(dc, line, (int)strlen(line), &size) && size.cx + px(LIST_MARGIN) > widest) {
-        widest = size.cx + px(LIST_MARGIN);
-        SendMessageA(lst, LB_SETHORIZONTALEXTENT, (WPARAM)widest, 0);
-    }
-    SelectObject(dc, old);
-    ReleaseDC(lst, dc);
 }
 
 static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
@@ -317,9 +329,7 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SETUP_LOG: {
         char *line = (char *)lp;  // made by setup_log; ownership came with the message
         if (!line) return 0;
-        LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
-        widen_list(line);
-        SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
+        list_line(line);
         SetWindowTextA(st, line);
         free(line);
         return 0;
@@ -330,7 +340,8 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(w, msg, wp, lp);
 }
 
-void window_run(HINSTANCE inst, int show) {
+void window_run(HINSTANCE inst, int show, const char *log) {
+    log_file = log;
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
     // For the folder picker; the thread stays initialised for the rest of the run.
@@ -360,7 +371,9 @@ void window_run(HINSTANCE inst, int show) {
     hwnd = CreateWindowExA(0, class_name, "Drovenhelm - Vessik Setup", MAIN_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
                            r.right - r.left, r.bottom - r.top, NULL, NULL, inst, NULL);
     if (!hwnd) {
-        setup_log("ERROR: cannot create the setup window (error %lu)", GetLastError());
+        DWORD err = GetLastError();
+        note_reason(err);
+        setup_error("cannot create the setup window (error %lu)", err);
         return;
     }
     for (size_t i = 0; i < sizeof controls / sizeof *controls; i++) {

@@ -25,6 +25,15 @@ extern FILE *logf;  // the log stream, null while no log file is open (log.cpp)
 // One line to the log file (flushed at once) and, in a window run, to the window.
 void setup_log(const char *format, ...) UTIL_FORMAT(1, 2);
 
+// A platform call failed with err (its GetLastError, saved at once): the next setup_error tells the
+// system's words for it. The latest note counts; 0 forgets it (an install starts with that). The
+// write helpers below note the reason of every failure they report; a write that a file took short
+// is a full disk's (Wine tells a full disk so, as a success). In log_win.cpp, as setup_error is.
+void note_reason(unsigned long err);
+// The line that ends a failed step, "ERROR: " and the text; just before it the noted reason, as
+// "reason: Access denied.", when the system has words for it. The reason is then forgotten.
+void setup_error(const char *format, ...) UTIL_FORMAT(1, 2);
+
 // setup_log's window half: in a window run (hwnd set, not silent) a heap copy of the line is
 // posted to the window, which frees it. In util.cpp, apart from the log function, which has no
 // Windows header.

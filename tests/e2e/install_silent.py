@@ -230,9 +230,9 @@ blocked = os.path.join(base, "blocked")
 os.makedirs(os.path.join(blocked, "drovenhelm.exe"))
 rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\blocked")
 log = setup_log() or []
-check(rc == 1 and log[-2].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error ")
-      and log[-1] == "ERROR: cannot write C:\\dvinst\\blocked\\drovenhelm.exe"
-      and os.path.isdir(os.path.join(blocked, "drovenhelm.exe")), f"executable cannot be written: {log[-2:]}")
+check(rc == 1 and log[-3].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error ")
+      and log[-2:] == [REASON_ACCESS_DENIED, "ERROR: cannot write C:\\dvinst\\blocked\\drovenhelm.exe"]
+      and os.path.isdir(os.path.join(blocked, "drovenhelm.exe")), f"executable cannot be written: {log[-3:]}")
 check(not os.path.exists(os.path.join(blocked, "uninstall.exe")), "a failed install writes no uninstaller")
 
 # The audio stage fails: the sheet's audio BIN is missing. Its own line ends the install.
@@ -250,8 +250,9 @@ check(not os.path.exists(os.path.join(base, "fail-audio", "drovenhelm.exe")), "n
 os.makedirs(os.path.join(base, "fail-hd", "game", "hd", "README"))
 rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\fail-hd")
 log = setup_log() or []
-want = ["cannot write C:\\dvinst\\fail-hd\\game\\hd\\README", "ERROR: cannot write C:\\dvinst\\fail-hd\\game\\hd\\README"]
-check(rc == 1 and log[-2:] == want, f"hard-disk files fail: {log[-2:]}")
+want = ["cannot write C:\\dvinst\\fail-hd\\game\\hd\\README", REASON_ACCESS_DENIED,
+        "ERROR: cannot write C:\\dvinst\\fail-hd\\game\\hd\\README"]
+check(rc == 1 and log[-3:] == want, f"hard-disk files fail: {log[-3:]}")
 
 # The setup's own resources: the game executable in US English, and the manifest.
 res = wrestool_list(setup_exe)

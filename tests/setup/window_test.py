@@ -1,7 +1,9 @@
 """The setup window under Xvfb, driven from outside by window_driver: its controls, the flows of an
 install (empty field, failure, success, Play), stopping an install, the progress messages of one
-install, a worker that cannot be started, the keyboard alone (xdotool), and the layout at 150% scaling
-with a line wider than the list. Screenshots of each state go to TEST_BIN/window/shots."""
+install, a worker that cannot be started, the keyboard alone (xdotool), the layout at 150% scaling
+with a line wider than the list, and a read-only install folder. Screenshots of each state go to
+TEST_BIN/window/shots. Arguments name the flows to run (all but read_only_target without them), and
+then the folder is TEST_BIN/window-<names>."""
 import glob
 import json
 import os
@@ -15,14 +17,15 @@ if not os.environ.get("DISPLAY"):
     sys.exit(77)
 
 sys.path.insert(0, os.environ["TOOLS"])
-from wine_tools import BIN, WINE_RUN, Checks, winpath  # noqa: E402
+from wine_tools import BIN, REASON_ACCESS_DENIED, REASON_NO_MEMORY, WINE_RUN, Checks, run_exe, setup_log, \
+    winpath  # noqa: E402
 
 TEST_BIN = os.environ["TEST_BIN"]
 PREFIX = os.environ["WINEPREFIX"]
 DRIVER = os.path.join(TEST_BIN, "window_driver.exe")
 SETUP = os.path.join(BIN, "drovenhelm_setup.exe")
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-WORK = os.path.join(TEST_BIN, "window")
+WORK = os.path.join(TEST_BIN, "-".join(["window"] + sys.argv[1:]))
 SHOTS = os.path.join(WORK, "shots")
 
 READY = "Ready. About 500 MB of free space is needed."
@@ -153,6 +156,10 @@ class Setup:
                 self.p.wait(20)
             except subprocess.TimeoutExpired:
                 self.p.kill()
+
+    def full_log(self):
+        """The window's own last line after a failed install."""
+        return f"The full log is in {winpath(self.temp)}\\drovenhelm_setup.log."
 
     def log(self):
         with open(os.path.join(self.temp, "drovenhelm_setup.log"), encoding="latin-1") as f:
@@ -294,7 +301,7 @@ def failed_installs(m):
         c = d["controls"]
         check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and all(enabled(d, LOCKED + (INSTALL,))),
               f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, enabled {enabled(d, LOCKED + (INSTALL,))}")
-        m.failed_lines += [f"Install to {m.dir_a}", f"ERROR: {reason}"]
+        m.failed_lines += [f"Install to {m.dir_a}", f"ERROR: {reason}", m.s.full_log()]
         check(c[LIST]["items"] == m.failed_lines, f"failed install lists {c[LIST]['items']}")
     shoot("failed", d["rect"])
 
@@ -347,15 +354,17 @@ def installed_with_every_line(m):
     check(c[LIST]["style"] & ~HSCROLL == 0x50A00100 and len(c[LIST]["items"]) > 7,
           f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
     log = m.s.log()
+    logged = [i for i in c[LIST]["items"] if i != m.s.full_log()]
     check(log[:2] == ["setup started", f"defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'"]
-          and c[LIST]["items"] == log[2:], f"the list holds every line logged since the window exists ({len(log)})")
+          and logged == log[2:], f"the list holds every line logged since the window exists ({len(log)}), and the "
+          f"log's path after each failed install")
     rel = m.rel
     check(f"Install to {winpath(rel)}" in c[LIST]["items"], f"relative folder made absolute: {winpath(rel)}")
     check(os.path.isfile(os.path.join(rel, "drovenhelm.exe")) and os.path.isdir(os.path.join(rel, "game", "cd", "MANY")),
           "installed into the absolute folder")
     check(all(os.path.isfile(p) for p in LINKS) and LINKS, f"both shortcuts made despite /nodesktop: {LINKS}")
     shoot("installed", d["rect"])
-    m.items = c[LIST]["items"]
+    m.items = logged
 
 
 def progress_of_one_install(m):
@@ -468,8 +477,9 @@ def thread_fails():
     d = dump()
     c = d["controls"]
     check(c[INSTALL]["enabled"] and c[INSTALL]["text"] == "Install" and c[CLOSE]["text"] == "Cancel"
-          and c[LIST]["items"] == [line] and c[LIST]["cursel"] == 0, f"Ready again, the reason listed: {c[LIST]['items']}")
-    check(s.log()[-1] == line, "the reason is in the log file")
+          and c[LIST]["items"] == [REASON_NO_MEMORY, line] and c[LIST]["cursel"] == 1,
+          f"Ready again, the reason listed: {c[LIST]['items']}")
+    check(s.log()[-2:] == [REASON_NO_MEMORY, line], f"the reason is in the log file: {s.log()[-2:]}")
     shoot("thread-failed", d["rect"])
     # Ready for real: the next Install runs, and Close then needs no question.
     drv("click", INSTALL)
@@ -621,6 +631,45 @@ def scaled_150():
         return s
     finally:
         set_dpi(96)
+
+
+@flow
+def read_only_target():
+    """a read-only drive as the install folder, in the window and silently: the system's reason just
+    before the ERROR line, in the list and in the log; the window's last line names the log. The tests
+    run as root, for whom file modes stop nothing: the drive is a read-only tmpfs (exit 77 without root)"""
+    mnt, drive = os.path.join(WORK, "readonly"), os.path.join(PREFIX, "dosdevices", "w:")
+    os.makedirs(mnt, exist_ok=True)
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64m", "tmpfs", mnt],
+                                           capture_output=True).returncode != 0:
+        print("no tmpfs can be mounted here (it needs root)")
+        raise SystemExit(77)
+    s = None
+    try:
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(mnt, drive)
+        s = Setup("readonly", "/cd", SMALL_CD, "/dir", "W:\\dv")
+        drv("click", INSTALL)
+        drv("wait-text", CLOSE, "Close", 30000)
+        d = dump()
+        c = d["controls"]
+        want = [REASON_ACCESS_DENIED, "ERROR: cannot create the install folder", s.full_log()]
+        check(c[STATUS]["text"] == FAILED and c[LIST]["items"][-3:] == want and c[LIST]["cursel"] == len(c[LIST]["items"]) - 1,
+              f"the list ends with the reason, the ERROR line and the log's path: {c[LIST]['items']}")
+        check(s.log()[-2:] == want[:2], f"the log ends with the reason and the ERROR line: {s.log()[-2:]}")
+        shoot("read-only", d["rect"])
+        drv("click", CLOSE)
+        check(s.exit_code() == 0, "Close after the failed install: exit code 0")
+        rc, _, _ = run_exe(SETUP, "/silent", "/cd", SMALL_CD, "/dir", "W:\\dv")
+        log = setup_log() or []
+        check(rc == 1 and log[-2:] == want[:2], f"silently: exit code {rc}, the log ends {log[-2:]}")
+    finally:
+        if s:
+            s.end()
+        if os.path.lexists(drive):
+            os.remove(drive)
+        subprocess.run(["umount", mnt])
 
 
 # The flows named on the command line, or all of them.

@@ -91,6 +91,12 @@ def wrestool_raw(exe, rtype, name):
                           capture_output=True).stdout
 
 
+# The line before a failed step's ERROR line: the system's words (FormatMessageA under Wine 8) for
+# the errors the tests cause.
+REASON_ACCESS_DENIED = "reason: Access denied."
+REASON_NO_MEMORY = "reason: Not enough memory."
+REASON_DISK_FULL = "reason: Disk full."
+
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 # What the setup writes into the game executable: RT_ICON 1-7 and RT_GROUP_ICON 1, language 0.
 ICON_RESOURCES = {(3, str(k), 0) for k in range(1, 8)} | {(14, "1", 0)}
