@@ -20,6 +20,7 @@ enum {
     ID_BROWSE = 103,
     ID_INSTALL = 104,
     ID_CLOSE = 105,
+    SETUP_ICON = 1,  // the setup's icon group (res/setup.rc)
     PROGRESS_FULL = 1000,
     BASE_DPI = 96,  // the table's sizes are pixels at this density
     CLIENT_W = 630,
@@ -351,14 +352,19 @@ void window_run(HINSTANCE inst, int show, const char *log) {
     SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
     font = CreateFontIndirectA(&ncm.lfMessageFont);
 
-    WNDCLASSA wc = {};
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
     wc.lpfnWndProc = wndproc;
     wc.hInstance = inst;
-    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(1));
+    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(SETUP_ICON));
+    // The caption's icon, taken from the group at the size the system draws it (larger at a higher
+    // density) rather than shrunk from the large one.
+    wc.hIconSm = (HICON)LoadImageA(inst, MAKEINTRESOURCEA(SETUP_ICON), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                   GetSystemMetrics(SM_CYSMICON), 0);
     wc.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));
     wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     wc.lpszClassName = class_name;
-    RegisterClassA(&wc);
+    RegisterClassExA(&wc);
 
     HDC screen = GetDC(NULL);
     if (screen) {

@@ -117,6 +117,14 @@ for exe, want in (("uninstall.exe", expected_version_fields("Drovenhelm - Vessik
     got = version_fields(os.path.join(last, exe))
     check(got == want, f"the installed {exe}'s version information\n{diff(want, got, 'want', 'got')}")
 
+# The icons as wrestool takes them out: the installed uninstaller shows the setup's own, the game the
+# one made from the CD's title animation.
+icons = {exe: wrestool_raw(exe, 14, 1) for exe in (setup_exe, os.path.join(last, "uninstall.exe"),
+                                                   os.path.join(last, "drovenhelm.exe"))}
+mine, uninstaller, game = icons.values()
+check(len(mine) == 104 and uninstaller == mine and game not in (b"", mine),
+      "uninstall.exe carries the setup's icon group, the game its own")
+
 # The shortcuts as another reader sees them.
 for link in shortcut_files():
     info = subprocess.run(["lnkinfo", link], capture_output=True, text=True, errors="replace").stdout
@@ -264,7 +272,14 @@ check((24, "1", 1033) in res and 'name="DrovenhelmVessik.Setup"' in manifest and
       and 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in manifest
       and 'publicKeyToken="6595b64144ccf1df"' in manifest and ">true</dpiAware>" in manifest,
       "the manifest (24/1, 1033): identity, description, common controls 6, DPI-aware")
-check(set(res) == {(10, "GAMEEXE", 1033), (24, "1", 1033), VERSION_RESOURCE}, f"and the version information: {sorted(res)}")
+check(set(res) == {(10, "GAMEEXE", 1033), (24, "1", 1033), VERSION_RESOURCE} | SETUP_ICON_RESOURCES,
+      f"and the version information and the setup's icon, its first icon group: {sorted(res)}")
+ico = os.path.join(base, "setup.ico")
+subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "-o", ico, setup_exe], check=True)
+listing = [line.split() for line in subprocess.run(["icotool", "-l", ico], capture_output=True, text=True).stdout.splitlines()]
+want = [["--icon", f"--index={i + 1}", f"--width={s}", f"--height={s}", "--bit-depth=32", "--palette-size=0"]
+        for i, s in enumerate(ICON_SIZES)]
+check(listing == want, f"the setup's icon: icotool -l lists 16 to 256 at 32 bits: {listing}")
 got = version_fields(setup_exe)
 want = expected_version_fields("Drovenhelm - Vessik Setup", "drovenhelm_setup.exe")
 check(got == want, f"the setup's version information\n{diff(want, got, 'want', 'got')}")

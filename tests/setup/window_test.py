@@ -17,8 +17,8 @@ if not os.environ.get("DISPLAY"):
     sys.exit(77)
 
 sys.path.insert(0, os.environ["TOOLS"])
-from wine_tools import BIN, REASON_ACCESS_DENIED, REASON_NO_MEMORY, WINE_RUN, Checks, run_exe, setup_log, \
-    winpath  # noqa: E402
+from wine_tools import BIN, REASON_ACCESS_DENIED, REASON_NO_MEMORY, WINE_RUN, Checks, read_png, run_exe, \
+    setup_log, winpath  # noqa: E402
 
 TEST_BIN = os.environ["TEST_BIN"]
 PREFIX = os.environ["WINEPREFIX"]
@@ -120,6 +120,24 @@ def shoot(name, rect):
     os.remove(full)
     colours = subprocess.run(["/usr/bin/identify", "-format", "%k", out], capture_output=True, text=True).stdout
     check(int(colours or 0) > 8, f"screenshot {name}.png shows the window ({colours} colours)")
+
+
+def caption_icon():
+    """The side of the icon in the window's caption and its pixels as (r, g, b, a) tuples, top row first."""
+    w, h, data = (drv("icon").split() + ["", ""])[:3]
+    raw = bytes.fromhex(data)
+    return int(w), int(h), [(raw[i + 2], raw[i + 1], raw[i], raw[i + 3]) for i in range(0, len(raw), 4)]
+
+
+def setup_icon(side):
+    """The pixels of the setup's own icon of that side, as wrestool and icotool take it from the program."""
+    ico, out = os.path.join(WORK, "setup-icon.ico"), os.path.join(WORK, "setup-icon")
+    subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "-o", ico, SETUP], check=True)
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    subprocess.run(["icotool", "-x", f"--width={side}", "-o", out, ico], check=True)
+    pngs = glob.glob(os.path.join(out, "*.png"))
+    return [p for row in read_png(pngs[0])[2] for p in row] if len(pngs) == 1 else []
 
 
 class Setup:
@@ -242,6 +260,8 @@ def window_as_built(m):
     check([c["check"] for c in boxes] == [1, 1], "both shortcut boxes ticked despite /nodesktop")
     prog = d["controls"][PROG]
     check((prog["low"], prog["high"], prog["pos"]) == (0, 1000, 0), f"progress range {prog['low']}..{prog['high']}")
+    w, h, pixels = caption_icon()
+    check(w == h == 16 and pixels == setup_icon(16), f"the caption shows the setup's own 16-pixel icon ({w} x {h})")
     shoot("ready", d["rect"])
 
 
