@@ -622,7 +622,8 @@ def set_dpi(dpi):
 @flow
 def scaled_150():
     """at 144 DPI every size is the table's times 1.5 and every text fits; a 248-character folder in
-    the list scrolls sideways to its end"""
+    the list scrolls sideways to its end; an install there, held and finished; the caption's icon is
+    the setup's of the system's small icon size"""
     long_dir = winpath(os.path.join(WORK, "long"))
     long_dir += "\\" + "d" * (248 - len(long_dir) - 1)
     set_dpi(144)
@@ -647,7 +648,22 @@ def scaled_150():
               f"the failed install lists its 248-character folder: {lst['items']}")
         check(lst["style"] & HSCROLL and widths and lst["hextent"] >= max(widths) > lst["w"],
               f"the list scrolls sideways: extent {lst['hextent']}, lines {widths}, width {lst['w']}")
-        shoot("dpi144", d["rect"])
+        shoot("dpi144-failed", d["rect"])
+        drv("set", E_CD, MANY_CD)
+        drv("set", E_DIR, winpath(os.path.join(WORK, "inst-144")))
+        drv("hold")
+        drv("click", INSTALL)
+        drv("wait-text", STATUS, "Installing...", 10000)
+        d = dump()
+        check(not any(enabled(d)), f"installing at 144 DPI: the fields, pickers and boxes disabled ({enabled(d)})")
+        shoot("dpi144-installing", d["rect"])
+        drv("release")
+        drv("wait-text", STATUS, INSTALLED, 60000)
+        d = dump()
+        check(all(enabled(d)) and texts(d)[INSTALL] == "Play", "installed at 144 DPI: Play, the fields enabled again")
+        shoot("dpi144-installed", d["rect"])
+        w, h, pixels = caption_icon()
+        check(w == h == scaled(16, 144) and pixels == setup_icon(w), f"the caption shows the setup's {w} x {h} icon")
         return s
     finally:
         set_dpi(96)

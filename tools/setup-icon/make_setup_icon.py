@@ -6,8 +6,9 @@ resource compiler: the sizes below 256 as bitmaps, 256 as PNG (as Windows keeps 
 
 The drawing is made of signed distances to circles and boxes, in units of the icon's side, and every
 pixel takes the share of each shape that covers it (an outline at least one pixel wide at every
-size). Only +, -, *, / and square roots: the same bytes on every machine, for a release that any
-build of a commit reproduces byte for byte."""
+size). Only +, -, *, / and square roots, which IEEE arithmetic rounds the same everywhere, and
+zlib at a fixed level for the PNG: the same bytes on every build with the same zlib (Debian 12's,
+as the compiler is Debian 12's), for a release that any build of a commit reproduces byte for byte."""
 import math
 import struct
 import sys
