@@ -391,11 +391,11 @@ void window_run(HINSTANCE inst, int show, const char *log) {
     SendMessageA(c_start, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(c_desk, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(prog, PBM_SETRANGE32, 0, PROGRESS_FULL);
-    // The CD field has the focus from the start, its text selected as Tab selects it.
+    // The CD field has the focus from the start (given when the window is first activated), its text
+    // selected as Tab selects it.
     SendMessageA(e_cd, EM_SETSEL, 0, -1);
-    focus_back = e_cd;
-    ShowWindow(hwnd, show);
     focus_on(e_cd);
+    ShowWindow(hwnd, show);
 
     MSG m;
     while (GetMessageA(&m, NULL, 0, 0) > 0) {
