@@ -105,7 +105,7 @@ static void copy_uninstaller(const char *dir) {
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self || !path_join(target, sizeof target, dir, "uninstall.exe")) return;
     // Started from the installed uninstall.exe itself, there is nothing to copy.
-    if (_stricmp(self, target) != 0) copy_file_whole(self, target);
+    if (!ascii_same(self, target)) copy_file_whole(self, target);
 }
 
 static void make_shortcuts(const setup_opts *o, const char *exe) {

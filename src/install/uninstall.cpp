@@ -146,7 +146,7 @@ int uninstall_stage2(const char *folder) {
     // from any other file (the setup itself, say) must not have that file deleted.
     char self[PATH_TEXT], copy[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n > 0 && n < sizeof self && temp_copy_path(copy) && _stricmp(self, copy) == 0)
+    if (n > 0 && n < sizeof self && temp_copy_path(copy) && ascii_same(self, copy))
         MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     return code;
 }

@@ -48,7 +48,7 @@ static void try_default_cd(const char *path) {
 // An .iso or .cue beside the setup (a folder of that name too, as cd_open takes folders).
 static walk_answer try_image_beside(void *, const folder_entry *e) {
     const char *ext = strrchr(e->find->cFileName, '.');
-    if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) return WALK_NEXT;
+    if (!ext || (!ascii_same(ext, ".iso") && !ascii_same(ext, ".cue"))) return WALK_NEXT;
     try_default_cd(e->path);
     return opts.cd[0] ? WALK_STOP : WALK_NEXT;
 }

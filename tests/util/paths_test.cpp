@@ -62,4 +62,9 @@ TEST(path_same, folders_compare_as_the_file_system_does) {
     EXPECT_TRUE(path_inside("C:\\x", "C:\\"));
     EXPECT_FALSE(path_inside("C:\\Games\\DH2", "C:\\Games\\DH"));
     EXPECT_FALSE(path_inside("C:\\Games\\DH", "C:\\Games\\DH"));
+    // Only ASCII letters fold: the bytes of a UTF-8 character are never folded one by one, as an
+    // 8-bit locale's tables would fold 0xC3 (the first byte of "é") into 0xE3.
+    EXPECT_FALSE(path_same("C:\\\xC3\xA9", "C:\\\xE3\xA9"));
+    EXPECT_FALSE(path_same("C:\\\xC3\xA9", "C:\\\xC3\x89"));
+    EXPECT_TRUE(path_same("C:\\Spiele\\\xC5\x81\xC3\xB3" "d\xC5\xBA", "c:\\SPIELE\\\xC5\x81\xC3\xB3" "D\xC5\xBA"));
 }

@@ -50,10 +50,15 @@ TEST(name_is_safe, devices_separators_and_dots) {
                             "CON", "con.txt", "Nul", "COM1", "LPT9.DAT", "AUX .X",
                             // Trailing blanks and dots go before the comparison, whatever the length.
                             "COM1      ", "NUL       ", "nul. . ", "com1 .txt", "LPT2 ", "PRN.TXT.",
-                            "CONIN$", "conout$.log", "CLOCK$"};
+                            "CONIN$", "conout$.log", "CLOCK$",
+                            // Superscript 1, 2 and 3 are digits to Windows: in UTF-8 and as 1252's byte.
+                            "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xC2\xB2  ", "LPT\xB9", "com\xB3.dat"};
     for (const char *n : unsafe) EXPECT_EQ(name_is_safe(n), 0) << n;
     const char *safe[] = {"README.TXT", "..X", "CONSOLE", "COM0", "COM10", "LPT", "A B", "FILE.", "NULL.TXT",
-                          "CON1", "COM1X", "X.CON", "CLOCK"};
+                          "CON1", "COM1X", "X.CON", "CLOCK",
+                          // Bytes of UTF-8 characters are never separators: "Ü.DAT", "Łódź 雷", "COM⁴", "COM¹X".
+                          "\xC3\x9C.DAT", "\xC5\x81\xC3\xB3" "d\xC5\xBA \xE9\x9B\xB7", "COM\xE2\x81\xB4",
+                          "COM\xC2\xB9X"};
     for (const char *n : safe) EXPECT_EQ(name_is_safe(n), 1) << n;
 }
 
