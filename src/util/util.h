@@ -17,12 +17,14 @@ enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
 #define UTIL_FORMAT(f, a)
 #endif
 
-// Formats into buf like snprintf; a longer result is cut silently. Returns buf.
+// Formats into buf like snprintf; a longer result is cut silently, after its last whole character
+// (util/text.h). Returns buf.
 char *fmt_cut(char *buf, size_t size, const char *format, ...) UTIL_FORMAT(3, 4);
 
 extern FILE *logf;  // the log stream, null while no log file is open (log.cpp)
 
-// One line to the log file (flushed at once) and, in a window run, to the window.
+// One line to the log file (flushed at once) and, in a window run, to the window. The log is text
+// in the process's code page: UTF-8 (util/text.h). A line longer than 1023 bytes is cut like fmt_cut's.
 void setup_log(const char *format, ...) UTIL_FORMAT(1, 2);
 
 // setup_log's window half: in a window run (hwnd set, not silent) a heap copy of the line is
