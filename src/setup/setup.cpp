@@ -23,7 +23,7 @@ static const char log_name[] = "drovenhelm_setup.log";
 // log under another name, or in another folder), and when a link stands at its name: it is written
 // only into a real file there.
 static void open_log(void) {
-    char temp[MAX_PATH], path[PATH_TEXT];
+    char temp[PATH_TEXT], path[PATH_TEXT];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp || !path_join(path, sizeof path, temp, log_name)) return;
     HANDLE h = create_checked(path, 0);

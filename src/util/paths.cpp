@@ -54,3 +54,8 @@ int path_inside(const char *path, const char *folder) {
     if (n == 0 || strlen(path) <= n || !ascii_same_n(path, folder, n)) return 0;
     return path[n] == '\\' || folder[n - 1] == '\\';
 }
+
+int shell_path_whole(const char *buf, size_t limit) {
+    const char *end = (const char *)memchr(buf, 0, limit);
+    return end && (size_t)(end - buf) + 3 < limit;
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "util/paths.h"
@@ -67,4 +69,25 @@ TEST(path_same, folders_compare_as_the_file_system_does) {
     EXPECT_FALSE(path_same("C:\\\xC3\xA9", "C:\\\xE3\xA9"));
     EXPECT_FALSE(path_same("C:\\\xC3\xA9", "C:\\\xC3\x89"));
     EXPECT_TRUE(path_same("C:\\Spiele\\\xC5\x81\xC3\xB3" "d\xC5\xBA", "c:\\SPIELE\\\xC5\x81\xC3\xB3" "D\xC5\xBA"));
+}
+
+// The shell's ANSI functions stop a path that does not fit their limit at its last whole character,
+// without a terminator: within 3 bytes of the limit a path cannot be told from a cut one.
+TEST(shell_path_whole, a_path_that_may_be_cut_is_refused) {
+    struct {
+        const char *why;
+        std::string buf;  // as the function left it in a zeroed buffer of 16 bytes
+        bool whole;
+    } cases[] = {
+        {"4 bytes to spare", "C:\\Games", true},
+        {"3 bytes to spare", "C:\\Games\\", false},
+        {"a two-byte character that fitted, one that did not", "C:\\\xC5\x81\xC5\x81\xC5\x81\xC5\x81", false},
+        {"no terminator within the limit", std::string(12, 'x'), false},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        char buf[16] = {};
+        memcpy(buf, c.buf.data(), c.buf.size());
+        EXPECT_EQ(shell_path_whole(buf, 12) != 0, c.whole);
+    }
 }
