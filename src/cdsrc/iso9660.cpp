@@ -306,7 +306,11 @@ static int copy_extent(const copy_job *c, void *out, const char *path, const iso
 static int copy_file_parts(void *user, const char *rel, const iso_entry *parts, int count) {
     const copy_job *c = (const copy_job *)user;
     char path[PATH_TEXT];
-    void *out = dest_path(c, rel, path) ? c->sink->create(c->sink->ctx, path) : NULL;
+    if (!dest_path(c, rel, path)) {
+        setup_log("cannot write %s\\%s", c->dest, rel);  // its path would not fit
+        return 0;
+    }
+    void *out = c->sink->create(c->sink->ctx, path);
     if (!out) {
         setup_log("cannot write %s", path);
         return 0;

@@ -9,7 +9,9 @@ int path_join(char *out, size_t size, const char *folder, const char *name) {
     size_t n = strlen(folder);
     const char *sep = n == 0 || is_separator(folder[n - 1]) ? "" : "\\";
     int k = snprintf(out, size, "%s%s%s", folder, sep, name);
-    return k >= 0 && (size_t)k < size;
+    if (k >= 0 && (size_t)k < size) return 1;
+    if (size) out[0] = 0;  // a cut path is no path
+    return 0;
 }
 
 int path_parent(char *out, size_t size, const char *path) {
@@ -33,7 +35,9 @@ int path_with_extension(char *out, size_t size, const char *path, const char *ex
     }
     size_t stem = dot ? (size_t)(dot - path) : strlen(path);
     int k = snprintf(out, size, "%.*s%s", (int)stem, path, ext);
-    return k >= 0 && (size_t)k < size;
+    if (k >= 0 && (size_t)k < size) return 1;
+    if (size) out[0] = 0;
+    return 0;
 }
 
 int path_is_drive_root(const char *path) {

@@ -7,14 +7,14 @@
 #include "util/util.h"  // PATH_TEXT
 
 // "folder\name" into out (size bytes). A folder that ends in a separator (a drive root "C:\") gets
-// no second one; an empty folder gives name alone. 0 when it does not fit.
+// no second one; an empty folder gives name alone. 0 when it does not fit, with out empty.
 int path_join(char *out, size_t size, const char *folder, const char *name);
 // The folder that holds path: everything before its last backslash or slash, keeping the separator
 // of a drive root ("C:\x" gives "C:\", since "C:" alone is drive C's current folder). 0 when path
 // has no separator, names a root itself, or the parent does not fit.
 int path_parent(char *out, size_t size, const char *path);
 // path with its extension (from the last dot after the last separator) replaced by ext, which
-// includes its dot; 0 when it does not fit.
+// includes its dot; 0 when it does not fit, with out empty.
 int path_with_extension(char *out, size_t size, const char *path, const char *ext);
 // 1 when a and b name one folder, letter case and one trailing backslash aside ("C:\" and "C:").
 int path_same(const char *a, const char *b);
