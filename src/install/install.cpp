@@ -22,7 +22,7 @@ int prebuilt_available(void) { return find_game_exe() != NULL; }
 // The link file in a special folder; the empty text when the folder's path cannot be had whole.
 static void link_in(int csidl, char link[PATH_TEXT]) {
     char folder[PATH_TEXT] = {};
-    if (SHGetFolderPathA(NULL, csidl, NULL, 0, folder) != S_OK || !shell_path_whole(folder, MAX_PATH) ||
+    if (SHGetFolderPathA(NULL, csidl, NULL, 0, folder) != S_OK || !ansi_text_whole(folder, MAX_PATH) ||
         !path_join(link, PATH_TEXT, folder, "Drovenhelm.lnk"))
         link[0] = 0;
 }

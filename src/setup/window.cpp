@@ -99,7 +99,7 @@ static void browse_folder(HWND edit, const char *title) {
     if (!items) return;
     char path[PATH_TEXT] = {};
     if (SHGetPathFromIDListA(items, path)) {
-        if (shell_path_whole(path, MAX_PATH))
+        if (ansi_text_whole(path, MAX_PATH))
             SetWindowTextA(edit, path);
         else
             MessageBoxA(hwnd, "The path of this folder is too long.", box_title, MB_ICONWARNING);

@@ -59,7 +59,7 @@ int path_inside(const char *path, const char *folder) {
     return path[n] == '\\' || folder[n - 1] == '\\';
 }
 
-int shell_path_whole(const char *buf, size_t limit) {
+int ansi_text_whole(const char *buf, size_t limit) {
     const char *end = (const char *)memchr(buf, 0, limit);
     return end && (size_t)(end - buf) + 3 < limit;
 }

@@ -22,13 +22,13 @@ int path_same(const char *a, const char *b);
 int path_inside(const char *path, const char *folder);
 // 1 for "X:" and "X:\" (or "X:/"): a drive, which names its root folder here.
 int path_is_drive_root(const char *path);
-// Whether a path that the shell's ANSI functions wrote into buf (zeroed before the call) is whole.
-// SHGetFolderPathA, SHGetPathFromIDListA and IShellLinkA::GetPath convert the path into at most
-// limit bytes, and one longer there (in UTF-8, a path of fewer characters than MAX_PATH may take
-// three times as many bytes) stops without a word at its last character that fitted, with no
-// terminator. So a path that ends within 3 bytes (the rest of a character) of limit cannot be told
-// from a cut one: 0 then, and for a text without a terminator within limit.
-int shell_path_whole(const char *buf, size_t limit);
+// Whether a text that an ANSI function converted into a buffer of limit bytes is whole. The
+// shell's (SHGetFolderPathA, SHGetPathFromIDListA, IShellLinkA::GetPath) and FindFirstFileA's
+// names (260 bytes) stop a longer text without a word at its last character that fitted, with no
+// terminator: in UTF-8 a path of fewer characters than MAX_PATH, or a name of 255, may take three
+// times as many bytes. So a text that ends within 3 bytes (the rest of a character) of limit cannot
+// be told from a cut one: 0 then, and for a text without a terminator within limit.
+int ansi_text_whole(const char *buf, size_t limit);
 
 // The platform's half (no Windows header here: the handle is a HANDLE).
 // path made absolute against the current folder; 0 for an empty text or one that does not fit.

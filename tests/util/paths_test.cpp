@@ -70,9 +70,9 @@ TEST(path_same, folders_compare_as_the_file_system_does) {
     EXPECT_TRUE(path_same("C:\\Spiele\\\xC5\x81\xC3\xB3" "d\xC5\xBA", "c:\\SPIELE\\\xC5\x81\xC3\xB3" "D\xC5\xBA"));
 }
 
-// The shell's ANSI functions stop a path that does not fit their limit at its last whole character,
-// without a terminator: within 3 bytes of the limit a path cannot be told from a cut one.
-TEST(shell_path_whole, a_path_that_may_be_cut_is_refused) {
+// The ANSI functions stop a text that does not fit their limit at its last whole character, without
+// a terminator: within 3 bytes of the limit a text cannot be told from a cut one.
+TEST(ansi_text_whole, a_text_that_may_be_cut_is_refused) {
     struct {
         const char *why;
         std::string buf;  // as the function left it in a zeroed buffer of 16 bytes
@@ -87,6 +87,6 @@ TEST(shell_path_whole, a_path_that_may_be_cut_is_refused) {
         SCOPED_TRACE(c.why);
         char buf[16] = {};
         memcpy(buf, c.buf.data(), c.buf.size());
-        EXPECT_EQ(shell_path_whole(buf, 12) != 0, c.whole);
+        EXPECT_EQ(ansi_text_whole(buf, 12) != 0, c.whole);
     }
 }
