@@ -17,9 +17,12 @@ typedef int (*cue_size_fn)(void *user, const char *path, uint64_t *size);
 // Reads the sheet's text (len bytes, no terminator needed; a NUL byte ends the text) and fills
 // tracks (room for MAX_TRACKS, at most TRACK_LIMIT used). Returns the number of tracks.
 //
-// Lines end at CR or LF; leading blanks and tabs are skipped; keywords match case-sensitively:
+// Lines end at CR or LF; leading blanks and tabs are skipped, and a UTF-8 byte order mark before
+// the first line; keywords match case-sensitively:
 //   FILE "name" ...          name relative to the sheet's folder unless it starts with a drive
-//                            ("X:\"); a name that is not a local path (path_is_local) is missing
+//                            ("X:\"); a name that is not UTF-8 is converted from the system's
+//                            8-bit code page first (text_from_disc); a name that is not a local
+//                            path (path_is_local) is missing
 //   TRACK nn type            "AUDIO" anywhere marks audio; "/2048" or "/2336" sets the sector size
 //   INDEX 01 mm:ss:ff        where the track's sectors start, counted in the file's sectors
 // A track's start LBA counts the sectors of all earlier files; its length runs to the next

@@ -112,7 +112,7 @@ static int open_copier(cd_source *s, const char *path, int (*read_table)(const c
 static int open_plain(cd_source *s, const char *path) {
     char data[PATH_TEXT] = "";
     const char *ext = strrchr(path, '.');
-    if (ext && _stricmp(ext, ".cue") == 0) s->track_count = cue_read_sheet(path, s->tracks, data);
+    if (ext && ascii_same(ext, ".cue")) s->track_count = cue_read_sheet(path, s->tracks, data);
     const char *image = data[0] ? data : path;
     if (!open_image_file(s, image) || !probe_layouts(s, 0)) return 0;
     fmt_cut(s->root, sizeof s->root, "%s", image);
@@ -122,9 +122,9 @@ static int open_plain(cd_source *s, const char *path) {
 
 int image_open(cd_source *s, const char *path) {
     const char *ext = strrchr(path, '.');
-    if (ext && _stricmp(ext, ".nrg") == 0) return open_nero(s, path);
-    if (ext && _stricmp(ext, ".ccd") == 0) return open_copier(s, path, ccd_read, "CloneCD");
-    if (ext && _stricmp(ext, ".mds") == 0) return open_copier(s, path, mds_read, "Alcohol");
+    if (ext && ascii_same(ext, ".nrg")) return open_nero(s, path);
+    if (ext && ascii_same(ext, ".ccd")) return open_copier(s, path, ccd_read, "CloneCD");
+    if (ext && ascii_same(ext, ".mds")) return open_copier(s, path, mds_read, "Alcohol");
     return open_plain(s, path);
 }
 

@@ -45,7 +45,7 @@ int game_folder_is_ours(const char *game_dir) {
 
 static int is_video(const char *name) {
     const char *ext = strrchr(name, '.');
-    return ext && _stricmp(ext, ".avi") == 0;
+    return ext && ascii_same(ext, ".avi");
 }
 
 static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {

@@ -24,7 +24,7 @@ static const char log_name[] = "drovenhelm_setup.log";
 // log under another name, or in another folder), and when a link stands at its name: it is written
 // only into a real file there. Its path is kept in path, which stays empty without one.
 static void open_log(char path[PATH_TEXT]) {
-    char temp[MAX_PATH], name[PATH_TEXT];
+    char temp[PATH_TEXT], name[PATH_TEXT];
     path[0] = 0;
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp || !path_join(name, sizeof name, temp, log_name)) return;

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #include "cdsrc/forms.h"
 #include "install/install.h"
 #include "util/paths.h"
@@ -104,8 +106,13 @@ static void browse_folder(HWND edit, const char *title) {
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
     LPITEMIDLIST items = SHBrowseForFolderA(&bi);
     if (!items) return;
-    char path[MAX_PATH];
-    if (SHGetPathFromIDListA(items, path)) SetWindowTextA(edit, path);
+    char path[PATH_TEXT] = {};
+    if (SHGetPathFromIDListA(items, path)) {
+        if (ansi_text_whole(path, MAX_PATH))
+            SetWindowTextA(edit, path);
+        else
+            MessageBoxA(hwnd, "The path of this folder is too long.", box_title, MB_ICONWARNING);
+    }
     CoTaskMemFree(items);
 }
 
@@ -124,7 +131,8 @@ static const char *image_filter(char (&buf)[FILTER_TEXT]) {
 
 static void pick_image(void) {
     char file[PATH_TEXT] = {};
-    GetWindowTextA(e_cd, file, sizeof file);
+    // GetWindowTextA cuts a longer text: the dialog then starts without one.
+    if (GetWindowTextLengthA(e_cd) < (int)sizeof file) GetWindowTextA(e_cd, file, sizeof file);
     // A folder is no file name: the dialog would refuse it or open inside it with a bad name.
     if (is_dir(file)) file[0] = 0;
     char filter[FILTER_TEXT];
@@ -185,12 +193,19 @@ static void focus_on(HWND c) {
     if (GetActiveWindow() == hwnd) SetFocus(c);
 }
 
+// The field's whole text as a path option. GetWindowTextA cuts a text longer than its buffer, and
+// a cut path names another folder: the text is read whole and set_path_option refuses it when it
+// does not fit (a UTF-8 path of fewer characters than the field holds may take more bytes).
+static void read_path_field(HWND edit, char field[PATH_TEXT]) {
+    // The length may be more than the text takes, never less.
+    std::vector<char> text((size_t)GetWindowTextLengthA(edit) + 1);
+    GetWindowTextA(edit, text.data(), (int)text.size());
+    set_path_option(field, text.data());
+}
+
 static void start_install(void) {
-    char text[PATH_TEXT];
-    GetWindowTextA(e_cd, text, sizeof text);
-    set_path_option(opts.cd, text);
-    GetWindowTextA(e_dir, text, sizeof text);
-    set_path_option(opts.dir, text);
+    read_path_field(e_cd, opts.cd);
+    read_path_field(e_dir, opts.dir);
     opts.startmenu = SendMessageA(c_start, BM_GETCHECK, 0, 0) == BST_CHECKED;
     opts.desktop = SendMessageA(c_desk, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (!opts.cd[0] || !opts.dir[0]) {
@@ -258,13 +273,16 @@ static void on_command(int id) {
 }
 
 // A long line (a deep path in an error) must be readable whole: the list scrolls sideways as far as
-// its widest line.
+// its widest line. It is measured as the list draws it, in UTF-16: GDI's ANSI functions read the
+// bytes in the font's code page (Wine 8 takes 1252 for the message font), not in the process's.
 static void widen_list(const char *line) {
-    HDC dc = GetDC(lst);
+    std::vector<WCHAR> wide(strlen(line) + 1);
+    int n = MultiByteToWideChar(CP_ACP, 0, line, -1, wide.data(), (int)wide.size());
+    HDC dc = n > 0 ? GetDC(lst) : NULL;
     if (!dc) return;
     HGDIOBJ old = SelectObject(dc, font);
     SIZE size;
-    if (GetTextExtentPoint32A(dc, line, (int)strlen(line), &size) && size.cx + px(LIST_MARGIN) > widest) {
+    if (GetTextExtentPoint32W(dc, wide.data(), n - 1, &size) && size.cx + px(LIST_MARGIN) > widest) {
         widest = size.cx + px(LIST_MARGIN);
         SendMessageA(lst, LB_SETHORIZONTALEXTENT, (WPARAM)widest, 0);
     }

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <stdarg.h>
 
+#include "util/text.h"
 #include "util/util.h"
 
 // Noted by the install's thread, or by the window's while no install runs: never by both at once.
@@ -14,8 +15,9 @@ void setup_error(const char *format, ...) {
     char line[1024], words[512];
     va_list ap;
     va_start(ap, format);
-    vsnprintf(line, sizeof line, format, ap);
+    int k = vsnprintf(line, sizeof line, format, ap);
     va_end(ap);
+    if (k >= 0 && (size_t)k >= sizeof line) line[text_whole(line, sizeof line - 1)] = 0;  // as setup_log cuts
     DWORD err = reason;
     reason = 0;
     DWORD n = err ? FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, err, 0, words,

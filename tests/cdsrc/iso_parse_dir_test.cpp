@@ -26,6 +26,10 @@ TEST(iso_parse_dir, identifiers_become_names) {
         {"starts with version", ";1", ""},
         {"63 bytes, less a final dot", std::string(62, 'A') + "." + std::string(37, 'B'), std::string(62, 'A')},
         {"letter case kept", "MiXed.Txt", "MiXed.Txt"},
+        {"UTF-8 kept", "\xC3\x9C.DAT;1", "\xC3\x9C.DAT"},
+        // 40 "ñ" after "AB": 63 bytes would end with the first byte of the 31st.
+        {"cut to 63 bytes between characters", "AB" + [] { std::string n; for (int i = 0; i < 40; i++) n += "\xC3\xB1"; return n; }(),
+         "AB" + [] { std::string n; for (int i = 0; i < 30; i++) n += "\xC3\xB1"; return n; }()},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.why);
