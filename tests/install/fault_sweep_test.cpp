@@ -287,7 +287,7 @@ static void install_with_user_file(const std::string &cd, const std::string &dir
     spit(dir + "\\" + user_file, user_bytes);
 }
 
-TEST(fault_sweep, uninstall) {
+TEST(sweep, uninstall) {
     std::string cd = testdata("sweepcd\\sweepcd.cue");
     std::string base = temp_dir("sweep-uninstall");
     const std::string removed = "Drovenhelm has been removed.";
@@ -344,7 +344,7 @@ TEST(fault_sweep, uninstall) {
     remove_tree(base);
 }
 
-TEST(fault_sweep, folder) { sweep("folder", "sweepcd\\tree"); }
-TEST(fault_sweep, iso) { sweep("iso", "sweepcd\\sweepcd.iso"); }
-TEST(fault_sweep, cue_bin) { sweep("cue_bin", "sweepcd\\sweepcd.cue"); }
-TEST(fault_sweep, nrg) { sweep("nrg", "sweepcd\\sweepcd.nrg"); }
+TEST(sweep, folder) { sweep("folder", "sweepcd\\tree"); }
+TEST(sweep, iso) { sweep("iso", "sweepcd\\sweepcd.iso"); }
+TEST(sweep, cue_bin) { sweep("cue_bin", "sweepcd\\sweepcd.cue"); }
+TEST(sweep, nrg) { sweep("nrg", "sweepcd\\sweepcd.nrg"); }
