@@ -11,10 +11,10 @@ mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script or one of its tools changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$formats/iso2raw.py" "$formats/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$formats/iso2raw.py" "$formats/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" "$here/tools/make_chd_cdzs.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
-rm -rf tree volume* gamecd sweepcd cueaudio nrg-* deps .made-*
+rm -rf tree volume* gamecd sweepcd cueaudio chd nrg-* deps .made-*
 
 # --- the tree ------------------------------------------------------------------------------
 mkdir -p tree/DATA/SUB tree/MANY tree/DEEP
@@ -148,6 +148,63 @@ audio_sheet track02.mp3 MP3 noise.mp3 MP3 > $c/damaged-mp3.cue
 # The data track's bytes in a FLAC file (as 16-bit stereo samples, which FLAC keeps exactly).
 flac $flac_raw -o $c/data.flac gamecd/gamecd-raw.bin
 audio_sheet track02.flac WAVE | sed 's/"data.bin" BINARY/"data.flac" BINARY/' > $c/data-flac.cue
+
+# --- the game CD as CHD images, made by chdman (chd) ----------------------------------------------
+# Its data track with the EDC and parity a recorder writes (so chdman leaves out what it can make
+# again) and its two audio tracks, as cue sheets with INDEX 00 pregaps: one BIN for all tracks, and
+# one BIN per track (track 3 with a PREGAP that no file holds); and the ISO alone. Each made into a
+# CHD with cdzl, cdlz and cdfl alone and with chdman's default mix, and extracted again by chdman
+# into the cue sheet and BIN that the installs are compared with. A cdzs CHD of each CD, written
+# from an uncompressed one (this chdman has no Zstandard codec), and a CHD that needs its parent.
+h=chd
+mkdir -p $h
+python3 "$formats/iso2raw.py" --ecc mode1 gamecd/gamecd.iso $h/data.bin
+cp cueaudio/track02.raw $h/track02.bin
+cp cueaudio/track03.raw $h/track03.bin
+cat $h/data.bin $h/track02.bin $h/track03.bin > $h/onebin.bin
+data=$(( $(stat -c %s $h/data.bin) / 2352 ))
+cat > $h/onebin.cue <<CUE
+FILE "onebin.bin" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    INDEX 00 $(msf $data)
+    INDEX 01 $(msf $((data + 30)))
+  TRACK 03 AUDIO
+    INDEX 00 $(msf $((data + 130)))
+    INDEX 01 $(msf $((data + 150)))
+CUE
+cat > $h/pertrack.cue <<CUE
+FILE "data.bin" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+FILE "track02.bin" BINARY
+  TRACK 02 AUDIO
+    INDEX 00 00:00:00
+    INDEX 01 00:00:30
+FILE "track03.bin" BINARY
+  TRACK 03 AUDIO
+    PREGAP 00:02:00
+    INDEX 01 00:00:00
+CUE
+cp gamecd/gamecd.iso $h/iso.iso
+for cd in onebin pertrack iso; do
+  input=$h/$cd.cue
+  [ $cd = iso ] && input=$h/iso.iso
+  for c in cdzl cdlz cdfl default none; do
+    opts=(-c $c)
+    [ $c = default ] && opts=()
+    chdman createcd -i $input -o $h/$cd-$c.chd "${opts[@]}" >/dev/null 2>&1
+    chdman extractcd -i $h/$cd-$c.chd -o $h/$cd-$c-x.cue -ob $h/$cd-$c-x.bin >/dev/null 2>&1
+  done
+  python3 "$here/tools/make_chd_cdzs.py" $h/$cd-none.chd $h/$cd-cdzs.chd
+  ln -f $h/$cd-none-x.cue $h/$cd-cdzs-x.cue
+  sed -i "s/$cd-none-x.bin/$cd-cdzs-x.bin/" $h/$cd-cdzs-x.cue
+  ln -f $h/$cd-none-x.bin $h/$cd-cdzs-x.bin
+done
+# The same CD once more with the cdzl CHD as its parent: every hunk is the parent's.
+chdman createcd -i $h/onebin.cue -o $h/child.chd -op $h/onebin-cdzl.chd -c cdzl >/dev/null 2>&1
+rm $h/track02.bin $h/track03.bin $h/data.bin $h/onebin.bin
 
 # --- the smallest game CD, for sweeps that install it once for every platform call ---------------
 # The signature files, the title animation, one file two folders down and one read-only file; as a

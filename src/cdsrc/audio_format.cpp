@@ -13,7 +13,8 @@ enum {
 };
 
 const char *track_kind_name(int kind) {
-    static const char *const names[TRACK_KINDS] = {"raw", "wav", "flac", "vorbis", "opus", "mp3", "unknown", "missing"};
+    static const char *const names[TRACK_KINDS] = {"raw",     "wav",     "flac", "vorbis", "opus",
+                                                   "mp3",     "unknown", "missing", "chd"};
     return kind >= 0 && kind < TRACK_KINDS ? names[kind] : "unknown";
 }
 

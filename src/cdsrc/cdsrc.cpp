@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "cdsrc/audio_stream.h"
+#include "cdsrc/chd_cd.h"
 #include "cdsrc/image.h"
 #include "util/folder_walk.h"
 #include "util/paths.h"
@@ -19,6 +20,7 @@ void cd_close(cd_source *s) {
     if (!s) return;
     if (s->image != INVALID_HANDLE_VALUE) CloseHandle(s->image);
     audio_close(s->audio);
+    chd_cd_close(s->chd);
     free(s);
 }
 

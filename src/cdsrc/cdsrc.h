@@ -6,9 +6,10 @@
 //   a Nero image (.nrg)                                                     nrg.h
 //   a CloneCD image (.ccd with the .img, or .bin, of its name)              ccd.h
 //   an Alcohol image (.mds with its data file; 2048-, 2352- or 2448-byte sectors)   mds.h
+//   a CHD image (.chd, version 5), its hunks compressed or not                  chd_cd.h
 // The images' descriptor files are read from disk by descriptors.h, their volumes through image.h
-// by the walks of iso9660.h. Every form but a folder has a track table (tracks.h); a cue sheet,
-// Nero, CloneCD and Alcohol image also carry audio tracks. The forms as the player meets them (the
+// by the walks of iso9660.h (a CHD's through chd_cd.h). Every form but a folder has a track table
+// (tracks.h); a cue sheet, Nero, CloneCD, Alcohol and CHD image also carry audio tracks. The forms as the player meets them (the
 // picker's filter, the search beside the setup, the notice without music) are listed in forms.h.
 #pragma once
 #include <windows.h>
@@ -30,9 +31,11 @@ struct cd_source {
     char description[552];
     cd_track tracks[MAX_TRACKS];
     int32_t track_count;
-    uint64_t image_size;     // bytes in the image file: reads beyond it are refused before allocating
+    uint64_t image_size;     // bytes in the image file (a CHD: in its image of 2352-byte sectors):
+                             // reads beyond it are refused before allocating
     char skip[PATH_TEXT];    // full path of a folder that folder walks never enter (the copy's destination)
     struct audio_stream *audio;  // the decoder of the audio file last read, kept open for the next read
+    struct chd_cd *chd;  // a CHD image: image is its file, and the sectors come from its hunks
 };
 
 // An empty source: no image, no tracks, for a caller to fill; cd_close frees it. Null when memory

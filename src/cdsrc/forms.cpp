@@ -15,6 +15,7 @@ const cd_form cd_forms[] = {
     {".nrg", "a Nero image", FORM_PICKED | FORM_SEARCHED | FORM_MUSIC},
     {".ccd", "a CloneCD image", FORM_PICKED | FORM_SEARCHED | FORM_MUSIC},
     {".mds", "an Alcohol image", FORM_PICKED | FORM_SEARCHED | FORM_MUSIC},
+    {".chd", "a CHD image", FORM_PICKED | FORM_SEARCHED | FORM_MUSIC},
 };
 const size_t cd_form_count = sizeof cd_forms / sizeof *cd_forms;
 

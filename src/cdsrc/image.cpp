@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cdsrc/audio_stream.h"
+#include "cdsrc/chd_cd.h"
 #include "cdsrc/descriptors.h"
 #include "cdsrc/nrg.h"
 #include "util/handles.h"
@@ -24,12 +25,14 @@ static int open_image_file(cd_source *s, const char *path) {
     return 1;
 }
 
-// One seek and one 2048-byte read per sector, whatever the layout.
+// One seek and one 2048-byte read per sector, whatever the layout. A CHD's sectors come from its
+// image of 2352-byte sectors, a hunk decompressed once for all the sectors it holds.
 static int read_sectors(cd_source *s, uint32_t first, uint32_t count, void *buf) {
     uint8_t *out = (uint8_t *)buf;
     for (uint32_t i = 0; i < count; i++) {
         uint64_t at = s->base_offset + (uint64_t)(uint32_t)(first + i) * s->sector_size + s->data_offset;
-        if (!read_at(s->image, at, out + (size_t)i * ISO_SECTOR, ISO_SECTOR)) return 0;
+        uint8_t *to = out + (size_t)i * ISO_SECTOR;
+        if (!(s->chd ? chd_cd_read(s->chd, at, to, ISO_SECTOR) : read_at(s->image, at, to, ISO_SECTOR))) return 0;
     }
     return 1;
 }
@@ -108,6 +111,29 @@ static int open_copier(cd_source *s, const char *path, int (*read_table)(const c
     return 1;
 }
 
+static int read_chd_file(void *ctx, uint64_t pos, void *buf, uint32_t len) {
+    return read_at(((cd_source *)ctx)->image, pos, buf, len);
+}
+
+// A CHD image: its container and track table, then its data track probed as raw sectors (Mode 1,
+// Mode 1 as user data, Mode 2 Form 1). A CHD that cannot be read says why.
+static int open_chd(cd_source *s, const char *path) {
+    if (!open_image_file(s, path)) return 0;
+    chd_io io = {read_chd_file, s, s->image_size};
+    char why[160];
+    if (!chd_cd_open(&io, &s->chd, why, sizeof why)) {
+        setup_log("cannot read %s: it %s", path, why);
+        return 0;
+    }
+    s->track_count = chd_cd_tracks(s->chd, s->tracks);
+    for (int i = 0; i < s->track_count; i++) fmt_cut(s->tracks[i].file, sizeof s->tracks[i].file, "%s", path);
+    s->image_size = chd_cd_bytes(s->chd);
+    if (s->tracks[0].audio || !probe_layouts(s, RAW_SECTOR)) return 0;
+    fmt_cut(s->root, sizeof s->root, "%s", path);
+    fmt_cut(s->description, sizeof s->description, "CHD image %s (%d tracks)", path, s->track_count);
+    return 1;
+}
+
 // A plain image, or the data file of a cue sheet. A sheet that cannot be read, is too large to be
 // one, or names no data file is tried as a plain image itself, which fails on text.
 static int open_plain(cd_source *s, const char *path) {
@@ -126,6 +152,7 @@ int image_open(cd_source *s, const char *path) {
     if (ext && ascii_same(ext, ".nrg")) return open_nero(s, path);
     if (ext && ascii_same(ext, ".ccd")) return open_copier(s, path, ccd_read, "CloneCD");
     if (ext && ascii_same(ext, ".mds")) return open_copier(s, path, mds_read, "Alcohol");
+    if (ext && ascii_same(ext, ".chd")) return open_chd(s, path);
     return open_plain(s, path);
 }
 
@@ -217,6 +244,8 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     if (track < 0 || track >= s->track_count || count < 0) return 0;
     const cd_track *t = &s->tracks[track];
     if (t->kind == TRACK_MISSING) return 0;
+    if (t->kind == TRACK_CHD)
+        return s->chd && chd_cd_read(s->chd, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
     if (t->kind != TRACK_RAW) return t->audio && read_decoded(s, t, first, count, buf);
     if (t->sector_size != RAW_SECTOR && t->sector_size != RAW_SUB_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
@@ -237,6 +266,7 @@ int cd_track_ready(cd_source *s, int track) {
     // A file that could not be read when the sheet was: its track has no sectors in the table
     // (that it can be read now does not give them back).
     if (t->kind == TRACK_MISSING) return 0;
+    if (t->kind == TRACK_CHD) return s->chd != NULL;
     if (t->kind != TRACK_RAW) {
         if (s->audio && audio_is(s->audio, t->file)) return 1;
         audio_close(s->audio);

@@ -4,7 +4,7 @@
 #include "cdsrc/cdsrc.h"
 
 // Opens the image at path into s, by its extension: ".nrg" Nero, ".ccd" CloneCD, ".mds" Alcohol,
-// anything else a plain image or a cue sheet (".cue"). 1 when its data track holds a volume.
+// ".chd" CHD, anything else a plain image or a cue sheet (".cue"). 1 when its data track holds a volume.
 int image_open(cd_source *s, const char *path);
 // The entry at path below the root (see iso_vol_find).
 int iso_find(cd_source *s, const char *path, iso_entry *out);

@@ -36,6 +36,7 @@ enum track_kind {
     TRACK_MP3,      // MPEG audio Layer III
     TRACK_UNKNOWN,  // an audio file of no format we decode: its sectors cannot be had
     TRACK_MISSING,  // no file, or one that could not be opened or read when the sheet was read
+    TRACK_CHD,      // a CHD's hunks (chd_cd.h): file_offset counts in its image of 2352-byte sectors
     TRACK_KINDS
 };
 
@@ -50,7 +51,8 @@ struct cd_track {
     int32_t kind;          // track_kind: TRACK_RAW for every form but a cue sheet's audio files
 };
 
-// "raw", "wav", "flac", "vorbis", "opus", "mp3", "unknown" or "missing", as discinfo names the kinds.
+// "raw", "wav", "flac", "vorbis", "opus", "mp3", "unknown", "missing" or "chd", as discinfo names
+// the kinds.
 const char *track_kind_name(int kind);
 
 // Every directory and file of a source in the copy's order, with paths relative to its root.

@@ -87,9 +87,10 @@ TEST(disc_names, record_names_are_converted_before_the_walk_rules) {
     EXPECT_EQ(slurp(dest + "\\\xC3\xB1.DAT"), "first");
 }
 
-static int recording_size(void *user, const char *path, uint64_t *size) {
+static int recording_size(void *user, const char *path, cue_file *out) {
     ((std::vector<std::string> *)user)->push_back(path);
-    *size = 10 * RAW_SECTOR;
+    out->kind = TRACK_RAW;
+    out->bytes = 10 * RAW_SECTOR;
     return 1;
 }
 
