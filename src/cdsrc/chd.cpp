@@ -253,17 +253,21 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
         e->crc = (uint16_t)hunk_crc;
     }
     free(bits);
-    if (!ok || bits_overrun(&b) || crc != map_crc) return say(why, why_size, "is damaged: its map is not one"), 0;
+    if (!ok || bits_overrun(&b)) return say(why, why_size, "is damaged: its map is not one"), 0;
     if (parent) return say(why, why_size, "needs its parent CHD: it holds only what differs from another one"), 0;
+    // Where the hunks lie is told before the CRC: it says more about a file cut short.
+    for (uint32_t i = 0; i < c->hunk_count; i++) {
+        const chd_hunk *e = &c->map[i];
+        if (e->kind != KIND_SELF && (e->offset > c->io.size || e->length > c->io.size - e->offset))
+            return say(why, why_size, "is damaged: its map points past the end of the file"), 0;
+    }
+    if (crc != map_crc) return say(why, why_size, "is damaged: its map is not one"), 0;
     for (uint32_t i = 0; i < c->hunk_count; i++) {
         chd_hunk *e = &c->map[i];
-        if (e->kind == KIND_SELF) {
-            // A reference to a later hunk, or to itself, could loop; chdman only looks back.
-            if (e->offset >= i) return say(why, why_size, "is damaged: its map is not one"), 0;
-            *e = c->map[e->offset];  // already resolved, so never a reference itself
-        } else if (e->offset > c->io.size || e->length > c->io.size - e->offset) {
-            return say(why, why_size, "is damaged: its map points past the end of the file"), 0;
-        }
+        if (e->kind != KIND_SELF) continue;
+        // A reference to a later hunk, or to itself, could loop; chdman only looks back.
+        if (e->offset >= i) return say(why, why_size, "is damaged: its map is not one"), 0;
+        *e = c->map[e->offset];  // already resolved, so never a reference itself
     }
     return 1;
 }
