@@ -7,7 +7,7 @@
 #                    build, then only the tests that ctest selects (-R REGEX, -L LABEL), without
 #                    the fuzz build and the fuzz targets
 #   ./run.sh fuzz [SECONDS [TARGET...]]
-#                    each fuzz target (iso cue nrg copier emblem icon audio) for SECONDS (default 60), two at a
+#                    each fuzz target (iso cue nrg copier emblem icon audio chd) for SECONDS (default 60), two at a
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
 #   ./run.sh demo    make the sample game CD and show what the setup reads from it
 #   ./run.sh bench   build, then time silent installs under Wine against native copies (tools/bench)
@@ -30,6 +30,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth xdotool imagemagick icoutils
   python3 genisoimage xorriso libcdio-utils bchunk sox ffmpeg liblnk-utils libstb-dev iat mdf2iso
   clang libclang-rt-14-dev
+  # The native codec libraries of the CHD fuzz target.
+  zlib1g-dev liblzma-dev libzstd-dev libflac-dev
   # The codec and compression libraries (tools/deps): fetching and unpacking Debian's source
   # packages, their builds, Debian's zlib for mingw-w64; the encoders and packers of their checks.
   dpkg-dev debian-archive-keyring make pkgconf libz-mingw-w64-dev
@@ -68,7 +70,7 @@ do_build() {
 
 # --- fuzzing: native clang builds of the format parsers with libFuzzer, ASan and UBSan ---------
 fuzz=$build/fuzz
-fuzz_targets=(iso cue nrg copier emblem icon audio)
+fuzz_targets=(iso cue nrg copier emblem icon audio chd)
 third_party=$top/tests/data/third_party
 
 do_fuzz_build() {

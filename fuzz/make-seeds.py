@@ -3,7 +3,7 @@
 tools, from tools/formats/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
 
 Usage: make-seeds.py OUTDIR TESTDATA THIRD_PARTY
-Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem, icon and audio, each seed at
+Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem, icon, audio and chd, each seed at
 most MAX_LEN bytes for its target; libFuzzer takes its input limit from the largest seed it is given."""
 import os
 import shutil
@@ -14,7 +14,7 @@ import tempfile
 
 SECTOR = 2048
 MAX_LEN = {"iso": 65536, "cue": 8192, "nrg": 16384, "copier": 8192, "emblem": 131072, "icon": 4096,
-           "audio": 16384}
+           "audio": 16384, "chd": 65536}
 
 
 def files_under(root, suffixes=None):
@@ -168,6 +168,11 @@ def main():
         seed = nrg_seed(read(path))
         if seed:
             seeds.add("nrg", os.path.basename(path), seed)
+
+    # The smallest game CD's CHDs, one per codec, made by chdman (cdzs by make_chd_cdzs.py).
+    for path in files_under(os.path.join(testdata, "chd"), (".chd",)):
+        if os.path.basename(path).startswith("small-"):
+            seeds.add("chd", os.path.basename(path), read(path))
 
     for path in files_under(os.path.join(testdata, "gamecd"), (".ccd", ".mds")):
         seeds.add("copier", os.path.basename(path), read(path))

@@ -228,6 +228,26 @@ cue_sheet sweepcd.bin $data $((data + 4)) > sweepcd/sweepcd.cue
 rm sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 4:0 --audio 3:0 sweepcd/sweepcd.iso sweepcd/sweepcd.nrg
 
+# The smallest game CD as CHDs (chd/small-*.chd), small enough to seed the fuzz target.
+python3 "$formats/iso2raw.py" --ecc mode1 sweepcd/sweepcd.iso $h/small.bin
+head -c $((2352 * 11)) cueaudio/track02.raw >> $h/small.bin
+data=$(( $(stat -c %s sweepcd/sweepcd.iso) / 2048 ))
+cat > $h/small.cue <<CUE
+FILE "small.bin" BINARY
+  TRACK 01 MODE1/2352
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    INDEX 00 $(msf $data)
+    INDEX 01 $(msf $((data + 3)))
+CUE
+for c in cdzl cdlz none; do chdman createcd -i $h/small.cue -o $h/small-$c.chd -c $c >/dev/null 2>&1; done
+python3 "$here/tools/make_chd_cdzs.py" $h/small-none.chd $h/small-cdzs.chd
+# FLAC packs the data track's sectors poorly: cdfl gets the audio track alone.
+head -c $((2352 * 11)) cueaudio/track02.raw > $h/small-audio.bin
+printf 'FILE "small-audio.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' > $h/small-audio.cue
+chdman createcd -i $h/small-audio.cue -o $h/small-cdfl.chd -c cdfl >/dev/null 2>&1
+rm $h/small.bin $h/small.cue $h/small-audio.bin $h/small-audio.cue
+
 # --- Nero images of the volume with audio tracks; NAME.tracks holds the table each should give ----
 nrg() {
   local name=$1; shift

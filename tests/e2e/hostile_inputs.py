@@ -2,7 +2,7 @@
 the third-party test inputs, and the fuzz targets' seeds and corpora (build/fuzz), each written as the file
 the setup would be given. discinfo lists each disc source and copies each disc image; emblem
 decodes each picture and builds its icon; each audio input is the audio file of a cue sheet, which
-discinfo lists and rips with the real decoders. Each run must end with exit code 0 or 1: never a
+discinfo lists and rips with the real decoders; each CHD input is listed, copied and ripped. Each run must end with exit code 0 or 1: never a
 crash, never a hang.
 
 A corpus can hold thousands of inputs: HOSTILE_SAMPLE (default 40) of each target's, spread over
@@ -97,9 +97,15 @@ for path in pictures:
     picture(os.path.basename(path), path)
 fixture_runs = runs
 
-for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg"), ("copier", ".ccd"), ("copier", ".mds")):
+for target, suffix in (("iso", ".iso"), ("cue", ".cue"), ("nrg", ".nrg"), ("copier", ".ccd"), ("copier", ".mds"),
+                       ("chd", ".chd")):
     for path in corpus(target):
-        disc(f"{target} {os.path.basename(path)}", as_file(path, suffix), target == "iso")
+        disc(f"{target} {os.path.basename(path)}", as_file(path, suffix), target in ("iso", "chd"))
+# A CHD's audio tracks ripped too: their hunks are read only then.
+for path in corpus("chd"):
+    game = os.path.join(work, "game")
+    run(f"chd {os.path.basename(path)} (rip)", "discinfo.exe", "--audio", winpath(game), winpath(as_file(path, ".chd")))
+    shutil.rmtree(game, ignore_errors=True)
 for path in corpus("emblem"):
     picture(f"emblem {os.path.basename(path)}", path)
 data_bin = os.path.join(TESTDATA, "gamecd", "gamecd-raw.bin")
