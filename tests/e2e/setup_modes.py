@@ -94,6 +94,7 @@ try:
         ("Nero", {"g.nrg": "gamecd.nrg"}, "g.nrg"),
         ("CloneCD", {"g.ccd": "gamecd.ccd", "g.img": "gamecd.img"}, "g.ccd"),
         ("Alcohol", {"g.mds": "gamecd-mds.mds", "g.mdf": "gamecd-mds.mdf"}, "g.mds"),
+        ("CHD", {"g.chd": os.path.join("..", "chd", "onebin-cdzl.chd")}, "g.chd"),
         ("lone .bin", {"g.bin": "gamecd.iso"}, None),
         ("only others", {"c.iso.bak": "gamecd.iso", "e.nrg": "gamecd.iso", "f.iso": not_game}, None),
     )

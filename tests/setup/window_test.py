@@ -275,7 +275,7 @@ def pickers_cancelled_and_picked(m):
         b = json.loads(drv("box", 10000))
         shown = [c["text"] for c in b["controls"] if c["id"] == 1148]  # the file name box
         types = [c["text"] for c in b["controls"] if c["id"] == 1136]  # the type filter
-        check(b["title"] == "Drovenhelm CD" and shown == [name] and types == ["CD images (*.iso;*.cue;*.bin;*.nrg;*.ccd;*.mds)"],
+        check(b["title"] == "Drovenhelm CD" and shown == [name] and types == ["CD images (*.iso;*.cue;*.bin;*.nrg;*.ccd;*.mds;*.chd)"],
               f"Image... on {field!r}: title {b['title']!r}, name {shown}, type {types}")
         drv("answer", IDCANCEL)
         drv("box-gone", 5000)

@@ -163,6 +163,7 @@ class Cd:
         self.raw = os.path.join(folder, "track01.bin")
         self.cue = os.path.join(folder, "drovenhelm.cue")
         self.nrg = os.path.join(folder, "drovenhelm.nrg")
+        self.chd = os.path.join(folder, "drovenhelm.chd")
         # The same tracks as the files of the wild: decoded, not read.
         self.encoded = {ext: [n[:-4] + "." + ext for n in self.audio] for ext in ("flac", "ogg")}
         self.cue_flac = os.path.join(folder, "drovenhelm-flac.cue")
@@ -176,6 +177,7 @@ class Cd:
             ("nrg", "nrg", self.nrg, [self.nrg], True),
             ("flac", "cue/flac", self.cue_flac, [self.cue_flac, self.raw] + self.encoded["flac"], True),
             ("ogg", "cue/ogg", self.cue_ogg, [self.cue_ogg, self.raw] + self.encoded["ogg"], True),
+            ("chd", "chd", self.chd, [self.chd], True),
         ]
 
     def wav_bytes(self):
@@ -264,12 +266,14 @@ def floor_list(cd, form, source, dest):
 
 # The forms whose audio is decoded: floorcopy reads raw sectors, so they have no floor.
 DECODED = ("flac", "ogg")
+# The forms that no native program reads straight: their baseline is converting them first.
+CONVERTED = ("chd",)
 
 
 def floor_items(cd, skipped):
     items = []
     for form, name, source, files, audio in cd.forms:
-        if form in skipped or form in DECODED:
+        if form in skipped or form in DECODED or form in CONVERTED:
             continue
         dest = os.path.join(WORK, "floor")
         listing = os.path.join(BENCH, f"floor-{form}.txt")
@@ -363,6 +367,11 @@ def native_items(cd):
              inputs=cd.encoded["flac"], nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
         Item("ffmpeg ogg", "ffmpeg ogg to wav", f"mkdir -p {q(out)} && " + decode["ogg"], out=out,
              inputs=cd.encoded["ogg"], nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        # What a player without a CHD reader does first: the CHD back to a cue sheet and its BIN.
+        Item("chdman", "chdman extractcd", f"mkdir -p {q(out)} && chdman extractcd -i {q(cd.chd)} -o "
+             f"{q(os.path.join(out, 'cd.cue'))} -ob {q(os.path.join(out, 'cd.bin'))} >/dev/null", out=out, inputs=[cd.chd],
+             nbytes=os.path.getsize(cd.raw) + cd.audio_bytes,
+             check=output_check(lambda o: os.path.getsize(os.path.join(o, "cd.bin")), os.path.getsize(cd.raw) + cd.audio_bytes)),
         Item("bsdtar", "bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
              nbytes=cd.data_bytes, check=tree_ok),
         Item("xorriso", "xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
@@ -410,7 +419,7 @@ def main():
     WORK = os.path.join(BENCH, "run")
     PREFIX = os.path.join(BENCH, "wineprefix")
     for tool in ("bsdtar", "xorriso", "7z", "bchunk", "genisoimage", "sox", "iso-info", "/usr/bin/time", "flac",
-                 "oggenc", "ffmpeg"):
+                 "oggenc", "ffmpeg", "chdman"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is missing")
     shutil.rmtree(WORK, ignore_errors=True)
@@ -512,7 +521,7 @@ def measure(a, cd, sc, tiny, started):
     print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
     print("÷floor: ÷ floorcopy, a program that reads the same bytes with the same fixed pattern and writes the same")
     print("files and WAVs with the same block sizes from a list made beforehand (no walk, no log), also under Wine;")
-    print("none for the forms whose audio is decoded.")
+    print("none for the forms whose audio is decoded, nor for the CHD.")
     print()
     print("Where the time goes (medians of the same rounds; 'inside': timed by the program itself, reads only)")
     print(f"{'':<46}{'median s':>9}{'MB/s':>7}   rounds (s)")
@@ -542,9 +551,12 @@ def measure(a, cd, sc, tiny, started):
         print("skipped: " + "; ".join(f"{k}: {v}" for k, v in skipped.items()))
     print(f"total time of the benchmark: {time.perf_counter() - started:.0f} s")
     fixed_s = form_item(fixed_installs, "iso").median() - med("wine")
+    # Installing from the CHD against converting it first and installing the cue sheet.
+    chd = form_item(installs, "chd").median() / (med("chdman") + form_item(installs, "cue").median())
+    print(f"chd: the install from the CHD ÷ (chdman extractcd + the install of the cue/bin) = {chd:.2f}")
     print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue']:.2f} peak_mb={largest:.1f} "
           f"iso_floor={floor_ratio['iso']:.2f} cue_floor={floor_ratio['cue']:.2f} folder={ratios['folder']:.2f} "
-          f"fixed_s={fixed_s:.2f} flac_dec={ratios['flac']:.2f} ogg_dec={ratios['ogg']:.2f}")
+          f"fixed_s={fixed_s:.2f} flac_dec={ratios['flac']:.2f} ogg_dec={ratios['ogg']:.2f} chd={chd:.2f}")
 
 
 if __name__ == "__main__":

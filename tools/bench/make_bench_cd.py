@@ -16,6 +16,7 @@ Writes into OUTDIR:
   drovenhelm-flac.cue   the cue sheet over track01.bin and the FLAC files ("WAVE", as rippers write it)
   drovenhelm-ogg.cue    the same over the Ogg files ("MP3", as game stores write it)
   drovenhelm.nrg        the whole CD as a Nero image (version 2 footer, DAOX track list)
+  drovenhelm.chd        the whole CD as a CHD image (chdman createcd from the cue sheet, its default codecs)
 
 Usage: make_bench_cd.py OUTDIR [--scale S]
 """
@@ -211,6 +212,8 @@ def main():
     write_cue(out, "drovenhelm-flac.cue", "flac", "WAVE")
     write_cue(out, "drovenhelm-ogg.cue", "ogg", "MP3")
     write_nrg(out, os.path.getsize(iso) // 2048, audio)
+    subprocess.run(["chdman", "createcd", "-i", os.path.join(out, "drovenhelm.cue"), "-o",
+                    os.path.join(out, "drovenhelm.chd")], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":
