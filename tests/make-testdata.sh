@@ -154,7 +154,8 @@ audio_sheet track02.flac WAVE | sed 's/"data.bin" BINARY/"data.flac" BINARY/' > 
 # again) and its two audio tracks, as cue sheets with INDEX 00 pregaps: one BIN for all tracks, and
 # one BIN per track (track 3 with a PREGAP that no file holds); and the ISO alone. Each made into a
 # CHD with cdzl, cdlz and cdfl alone and with chdman's default mix, and extracted again by chdman
-# into the cue sheet and BIN that the installs are compared with. A cdzs CHD of each CD, written
+# into the cue sheet and BIN that the installs are compared with; also with the plain codecs (zlib,
+# lzma and flac over whole hunks, "plain") and with huff. A cdzs CHD of each CD, written
 # from an uncompressed one (this chdman has no Zstandard codec), and a CHD that needs its parent.
 h=chd
 mkdir -p $h
@@ -191,9 +192,12 @@ cp gamecd/gamecd.iso $h/iso.iso
 for cd in onebin pertrack iso; do
   input=$h/$cd.cue
   [ $cd = iso ] && input=$h/iso.iso
-  for c in cdzl cdlz cdfl default none; do
-    opts=(-c $c)
-    [ $c = default ] && opts=()
+  for c in cdzl cdlz cdfl default none plain huff; do
+    case $c in
+      default) opts=() ;;
+      plain) opts=(-c zlib,lzma,flac) ;;
+      *) opts=(-c $c) ;;
+    esac
     chdman createcd -i $input -o $h/$cd-$c.chd "${opts[@]}" >/dev/null 2>&1
     chdman extractcd -i $h/$cd-$c.chd -o $h/$cd-$c-x.cue -ob $h/$cd-$c-x.bin >/dev/null 2>&1
   done

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "cdsrc/chd_codecs.h"
+#include "cdsrc/chd_huffman.h"
 #include "util/bytes.h"
 #include "util/util.h"
 
@@ -59,85 +60,6 @@ static uint16_t crc16(uint16_t crc, const uint8_t *p, size_t n) {
     return crc;
 }
 
-// Bits most significant first; past the end they read as zeros and the stream counts as overrun.
-struct bit_reader {
-    const uint8_t *p;
-    size_t n;
-    uint64_t pos;
-};
-
-static uint32_t bits_read(bit_reader *b, int count) {
-    uint32_t v = 0;
-    for (int i = 0; i < count; i++, b->pos++) {
-        uint64_t byte = b->pos >> 3;
-        int bit = byte < b->n ? b->p[byte] >> (7 - (b->pos & 7)) & 1 : 0;
-        v = v << 1 | (uint32_t)bit;
-    }
-    return v;
-}
-
-static int bits_overrun(const bit_reader *b) { return b->pos > (uint64_t)b->n * 8; }
-
-// The map's Huffman code: 16 symbols, canonical codes of up to 8 bits, longest codes first.
-struct map_code {
-    uint8_t lengths[MAP_CODES];
-    uint16_t lookup[1 << MAP_CODE_BITS];  // symbol << 4 | length for every 8-bit prefix; 0 where none
-};
-
-// Code lengths in 4 bits each: 1 escapes, and is followed by 1 (a length of 1) or by a length
-// and a count - 3 of its repeats.
-static int map_code_read(bit_reader *b, map_code *m) {
-    int n = 0;
-    while (n < MAP_CODES) {
-        uint32_t len = bits_read(b, 4);
-        if (len != 1) {
-            m->lengths[n++] = (uint8_t)len;
-            continue;
-        }
-        len = bits_read(b, 4);
-        if (len == 1) {
-            m->lengths[n++] = 1;
-            continue;
-        }
-        uint32_t repeat = bits_read(b, 4) + 3;
-        if (repeat > (uint32_t)(MAP_CODES - n)) return 0;
-        while (repeat--) m->lengths[n++] = (uint8_t)len;
-    }
-    if (bits_overrun(b)) return 0;
-    // The first code of each length, counted from the longest; the counts must fill a tree.
-    uint32_t first[33] = {0}, count[33] = {0};
-    for (int i = 0; i < MAP_CODES; i++) {
-        if (m->lengths[i] > MAP_CODE_BITS) return 0;
-        count[m->lengths[i]]++;
-    }
-    uint32_t start = 0;
-    for (int len = 32; len > 0; len--) {
-        uint32_t next = (start + count[len]) >> 1;
-        if (len != 1 && next * 2 != start + count[len]) return 0;
-        first[len] = start;
-        start = next;
-    }
-    memset(m->lookup, 0, sizeof m->lookup);
-    for (int i = 0; i < MAP_CODES; i++) {
-        int len = m->lengths[i];
-        if (!len) continue;
-        uint32_t code = first[len]++;
-        int shift = MAP_CODE_BITS - len;
-        if (code >= 1u << len) return 0;
-        for (uint32_t k = 0; k < 1u << shift; k++) m->lookup[code << shift | k] = (uint16_t)(i << 4 | len);
-    }
-    return 1;
-}
-
-// One symbol; -1 for a prefix that no code has.
-static int map_code_next(bit_reader *b, const map_code *m) {
-    uint64_t at = b->pos;
-    uint16_t e = m->lookup[bits_read(b, MAP_CODE_BITS)];
-    if (!e) return -1;
-    b->pos = at + (e & 15);
-    return e >> 4;
-}
-
 static void say(char *why, size_t size, const char *text) { fmt_cut(why, size, "%s", text); }
 
 static int read_exact(const chd_file *c, uint64_t pos, void *buf, uint32_t len) {
@@ -165,9 +87,13 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
     uint8_t *bits = (uint8_t *)malloc(map_bytes ? map_bytes : 1);
     if (!bits) return say(why, why_size, "cannot be read: not enough memory"), 0;
     int ok = read_exact(c, map_offset + sizeof h, bits, map_bytes);
-    bit_reader b = {bits, map_bytes, 0};
-    map_code code;
-    if (!ok || !map_code_read(&b, &code)) {
+    chd_bits b = {bits, map_bytes, 0};
+    uint16_t table[1 << MAP_CODE_BITS];
+    chd_huffman code;
+    code.codes = MAP_CODES;
+    code.max_bits = MAP_CODE_BITS;
+    code.lookup = table;
+    if (!ok || !huff_read_rle(&code, &b)) {
         free(bits);
         return say(why, why_size, "is damaged: its map is not one"), 0;
     }
@@ -179,13 +105,13 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
             repeat--;
             continue;
         }
-        int k = map_code_next(&b, &code);
+        int k = huff_next(&code, &b);
         if (k == KIND_RLE_SMALL) {
-            int n = map_code_next(&b, &code);
+            int n = huff_next(&code, &b);
             repeat = 2 + (uint32_t)n;
             ok = n >= 0;
         } else if (k == KIND_RLE_LARGE) {
-            int hi = map_code_next(&b, &code), lo = map_code_next(&b, &code);
+            int hi = huff_next(&code, &b), lo = huff_next(&code, &b);
             repeat = 18 + ((uint32_t)hi << 4) + (uint32_t)lo;
             ok = hi >= 0 && lo >= 0;
         } else {
@@ -203,18 +129,18 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
         uint32_t length = 0, hunk_crc = 0;
         switch (e->kind) {
         case 0: case 1: case 2: case 3:
-            length = bits_read(&b, length_bits);
-            hunk_crc = bits_read(&b, 16);
+            length = chd_bits_read(&b, length_bits);
+            hunk_crc = chd_bits_read(&b, 16);
             offset += length;
             ok = c->codecs[e->kind] != 0 && length <= c->hunk_bytes;
             break;
         case KIND_NONE:
             length = c->hunk_bytes;
-            hunk_crc = bits_read(&b, 16);
+            hunk_crc = chd_bits_read(&b, 16);
             offset += length;
             break;
         case KIND_SELF:
-            at = last_self = bits_read(&b, self_bits);
+            at = last_self = chd_bits_read(&b, self_bits);
             break;
         case KIND_SELF_1:
             last_self++;
@@ -224,7 +150,7 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
             at = last_self;
             break;
         case KIND_PARENT:
-            at = last_parent = bits_read(&b, parent_bits);
+            at = last_parent = chd_bits_read(&b, parent_bits);
             parent = 1;
             break;
         case KIND_PARENT_1:
@@ -253,7 +179,7 @@ static int read_compressed_map(chd_file *c, uint64_t map_offset, char *why, size
         e->crc = (uint16_t)hunk_crc;
     }
     free(bits);
-    if (!ok || bits_overrun(&b)) return say(why, why_size, "is damaged: its map is not one"), 0;
+    if (!ok || chd_bits_overrun(&b)) return say(why, why_size, "is damaged: its map is not one"), 0;
     if (parent) return say(why, why_size, "needs its parent CHD: it holds only what differs from another one"), 0;
     // Where the hunks lie is told before the CRC: it says more about a file cut short.
     for (uint32_t i = 0; i < c->hunk_count; i++) {

@@ -17,6 +17,7 @@
 #include <zstd.h>
 
 #include "cdsrc/chd.h"
+#include "cdsrc/chd_huffman.h"
 #include "cdsrc/tracks.h"
 
 enum {
@@ -32,6 +33,7 @@ struct chd_codecs {
     int z_ready;
     ZSTD_DCtx *zstd;
     FLAC__StreamDecoder *flac;
+    chd_huffman huff;
     // The FLAC stream being decoded: the made-up header, then the compressed bytes.
     uint8_t flac_header[FLAC_HEADER];
     const uint8_t *flac_src;
@@ -42,7 +44,7 @@ struct chd_codecs {
 };
 
 int chd_codec_known(uint32_t tag) {
-    static const char *const known[] = {"zlib", "lzma", "zstd", "flac", "cdzl", "cdlz", "cdzs", "cdfl"};
+    static const char *const known[] = {"zlib", "lzma", "zstd", "flac", "huff", "cdzl", "cdlz", "cdzs", "cdfl"};
     for (const char *k : known)
         if (tag == chd_tag(k)) return 1;
     return 0;
@@ -56,7 +58,8 @@ chd_codecs *chd_codecs_new(uint32_t hunk_bytes) {
     k->z_ready = inflateInit2(&k->z, -MAX_WBITS) == Z_OK;
     k->zstd = ZSTD_createDCtx();
     k->flac = FLAC__stream_decoder_new();
-    if (!k->scratch || !k->z_ready || !k->zstd || !k->flac) {
+    k->huff.lookup = (uint16_t *)malloc(sizeof(uint16_t) << HUFF_BITS_MAX);
+    if (!k->scratch || !k->z_ready || !k->zstd || !k->flac || !k->huff.lookup) {
         chd_codecs_free(k);
         return NULL;
     }
@@ -68,6 +71,7 @@ void chd_codecs_free(chd_codecs *k) {
     if (k->z_ready) inflateEnd(&k->z);
     ZSTD_freeDCtx(k->zstd);
     if (k->flac) FLAC__stream_decoder_delete(k->flac);
+    free(k->huff.lookup);
     free(k->scratch);
     free(k);
 }
@@ -111,6 +115,20 @@ static int unlzma_all(const uint8_t *src, uint32_t len, uint8_t *out, uint32_t o
 static int unzstd_all(chd_codecs *k, const uint8_t *src, uint32_t len, uint8_t *out, uint32_t out_len) {
     size_t n = ZSTD_decompressDCtx(k->zstd, out, out_len, src, len);
     return !ZSTD_isError(n) && n == out_len;
+}
+
+// Bytes in a Huffman code of their own, which comes first.
+static int unhuff(chd_codecs *k, const uint8_t *src, uint32_t len, uint8_t *out, uint32_t out_len) {
+    chd_bits b = {src, len, 0};
+    k->huff.codes = HUFF_CODES_MAX;
+    k->huff.max_bits = HUFF_BITS_MAX;
+    if (!huff_read_huffman(&k->huff, &b)) return 0;
+    for (uint32_t i = 0; i < out_len; i++) {
+        int v = huff_next(&k->huff, &b);
+        if (v < 0) return 0;
+        out[i] = (uint8_t)v;
+    }
+    return !chd_bits_overrun(&b);
 }
 
 // --- FLAC: a stream whose STREAMINFO the codec leaves out, made up here (44.1 kHz, 2 channels, 16
@@ -256,6 +274,7 @@ int chd_decompress(chd_codecs *k, uint32_t tag, const uint8_t *src, uint32_t len
     if (tag == chd_tag("zlib")) return inflate_all(k, src, len, dst, n);
     if (tag == chd_tag("lzma")) return unlzma_all(src, len, dst, n);
     if (tag == chd_tag("zstd")) return unzstd_all(k, src, len, dst, n);
+    if (tag == chd_tag("huff")) return unhuff(k, src, len, dst, n);
     if (tag == chd_tag("flac")) {
         // The first byte says the samples' byte order: 'L'ittle or 'B'ig endian.
         uint32_t used;

@@ -1,4 +1,5 @@
-// The hunk codecs of a CHD: the plain ones ("zlib" raw deflate, "lzma" raw LZMA, "zstd", "flac")
+// The hunk codecs of a CHD: the plain ones ("zlib" raw deflate, "lzma" raw LZMA, "zstd", "flac",
+// "huff" bytes in a Huffman code, chd_huffman.h)
 // and the CD ones ("cdzl", "cdlz", "cdzs", "cdfl"), which compress a hunk's sector data and its
 // subcode apart and leave out the sync and ECC of sectors whose ECC was valid. Decompression by
 // zlib, liblzma, libzstd and libFLAC; no platform headers.

@@ -505,7 +505,7 @@ def measure(a, cd, sc, tiny, started):
         native = med("cp" if form == "folder" else extractor) + audio_native
         ratios[form] = t / limit
         floor = f"{'-':>7}"
-        if form not in DECODED:
+        if form not in DECODED + CONVERTED:
             floor_ratio[form] = t / form_item(floors, form).median()
             floor = f"{floor_ratio[form]:7.2f}"
         p_full = own(max(item.peaks))
