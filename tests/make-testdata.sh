@@ -246,10 +246,11 @@ FILE "small.bin" BINARY
 CUE
 for c in cdzl cdlz none; do chdman createcd -i $h/small.cue -o $h/small-$c.chd -c $c >/dev/null 2>&1; done
 python3 "$here/tools/make_chd_cdzs.py" $h/small-none.chd $h/small-cdzs.chd
-# FLAC packs the data track's sectors poorly: cdfl gets the audio track alone.
+# FLAC and huff pack the data track's sectors poorly: they get the audio track alone.
 head -c $((2352 * 11)) cueaudio/track02.raw > $h/small-audio.bin
 printf 'FILE "small-audio.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' > $h/small-audio.cue
 chdman createcd -i $h/small-audio.cue -o $h/small-cdfl.chd -c cdfl >/dev/null 2>&1
+chdman createcd -i $h/small-audio.cue -o $h/small-huff.chd -c huff >/dev/null 2>&1
 rm $h/small.bin $h/small.cue $h/small-audio.bin $h/small-audio.cue
 
 # --- Nero images of the volume with audio tracks; NAME.tracks holds the table each should give ----
