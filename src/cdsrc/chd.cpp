@@ -12,7 +12,6 @@
 
 // The kinds of a map entry, as the bit stream codes them. Kinds 0 to 3 name the header's codecs.
 enum {
-    KIND_CODEC_LAST = 3,
     KIND_NONE = 4,         // stored uncompressed
     KIND_SELF = 5,         // the same bytes as an earlier hunk (its number follows)
     KIND_PARENT = 6,       // a unit of the parent CHD (its number follows)
