@@ -33,9 +33,9 @@ typedef int (*cue_file_fn)(void *user, const char *path, cue_file *out);
 //                            except in an audio file, whose sectors are its decoded 2352 bytes
 //   INDEX 01 mm:ss:ff        where the track's sectors start, counted in the file's sectors
 // A track's start LBA counts the sectors of all earlier files; its length runs to the next
-// track's INDEX 01 in the same file, or to the end of its file. A track without a file, or whose
-// file cannot be read, is TRACK_MISSING, without sectors. A data track in an audio file refuses
-// the sheet (0 tracks, no data file): its sectors cannot be had.
+// track's INDEX 01 in the same file, or to the end of its file. An audio track without a file, or
+// whose file cannot be read, is TRACK_MISSING, without sectors. A data track in such a file, or in
+// an audio file, refuses the sheet (0 tracks, no data file): its sectors cannot be had.
 //
 // data_file (PATH_TEXT bytes) receives the path of the first file named in double quotes
 // on a FILE line, or the empty text when there is none: the file that holds the data track.
