@@ -3,6 +3,9 @@
 #   ./run.sh build   programs in build/bin/ (first the libraries of tools/deps, in build/deps/)
 #   ./run.sh test    build, then every test (unit and end-to-end) under Wine and Xvfb, and each
 #                    fuzz target for 20 seconds
+#   ./run.sh test CTEST_ARGS...
+#                    build, then only the tests that ctest selects (-R REGEX, -L LABEL), without
+#                    the fuzz build and the fuzz targets
 #   ./run.sh fuzz [SECONDS [TARGET...]]
 #                    each fuzz target (iso cue nrg copier emblem icon audio) for SECONDS (default 60), two at a
 #                    time (FUZZ_JOBS), on its corpus in build/fuzz/corpus; crashes in build/fuzz/artifacts
@@ -155,14 +158,19 @@ stop_wine() {
   WINEPREFIX=$1 timeout 20 wineserver -w 2>/dev/null || WINEPREFIX=$1 wineserver -k 2>/dev/null || true
 }
 
+# With arguments (a selection such as -R REGEX or -L LABEL) only the tests ctest selects run: the
+# fuzz build and its smoke run belong to the whole run. e2e.hostile_inputs then takes the fuzz
+# inputs that an earlier run left in build/fuzz.
 do_test() {
-  do_build
-  do_fuzz_build
   local rc=0
+  do_build
+  [ $# -gt 0 ] || do_fuzz_build
   # One display for the whole run: a Wine session takes its display from the process that starts it.
   (cd "$build" && xvfb-run -a -s "-screen 0 1024x768x24" ctest -j2 --output-on-failure "$@") || rc=$?
   stop_wine "$build/wineprefix"
-  fuzz_smoke || rc=1
+  if [ $# -eq 0 ]; then
+    fuzz_smoke || rc=1
+  fi
   return $rc
 }
 
@@ -369,5 +377,5 @@ case "${1:-}" in
   bench) shift; do_bench "$@" ;;
   dist) shift; do_dist "$@" ;;
   dist-check) do_dist_check ;;
-  *) echo "usage: $0 build|test|fuzz [seconds [target...]]|demo|bench|dist [--sign KEY.pfx ...]|dist-check" >&2; exit 2 ;;
+  *) echo "usage: $0 build|test [ctest arguments]|fuzz [seconds [target...]]|demo|bench|dist [--sign KEY.pfx ...]|dist-check" >&2; exit 2 ;;
 esac

@@ -3,11 +3,8 @@
 # The prefix is made on first use; concurrent first uses are serialised by flock.
 set -e
 : "${WINEPREFIX:?set WINEPREFIX}"
-export WINEPREFIX WINEARCH=win64
-export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono/Gecko installers, no menu entries or .desktop files in $HOME, and no debugger: a crash
-# ends the program at once instead of waiting in winedbg until the test times out.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d}"
+export WINEPREFIX
+. "$(dirname "$0")/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.prefix-ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (

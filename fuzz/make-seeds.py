@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Seed corpora of the fuzz targets, from the test data that tests/make-testdata.sh makes with real
-tools, from tests/tools/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
+tools, from tools/formats/anim.py's pictures and from the third-party test inputs (tests/data/third_party).
 
 Usage: make-seeds.py OUTDIR TESTDATA THIRD_PARTY
 Writes OUTDIR/<target>/<name> for the targets iso, cue, nrg, copier, emblem, icon and audio, each seed at
@@ -173,7 +173,7 @@ def main():
         seeds.add("copier", os.path.basename(path), read(path))
 
     with tempfile.TemporaryDirectory() as tmp:
-        anim = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "anim.py")
+        anim = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "formats", "anim.py")
         subprocess.run([sys.executable, anim, tmp], check=True)
         made = list(files_under(tmp)) + [os.path.join(testdata, "gamecd/tree/TITLE.FLI")]
         for path in made:

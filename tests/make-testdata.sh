@@ -6,11 +6,12 @@
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
+formats=$(cd "$here/../tools/formats" && pwd)
 mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script or one of its tools changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$here/tools/iso2raw.py" "$here/tools/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$formats/iso2raw.py" "$formats/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
 rm -rf tree volume* gamecd sweepcd cueaudio nrg-* deps .made-*
@@ -31,8 +32,8 @@ for i in $(seq -w 1 18); do d=$d/L$i; mkdir "$d"; printf '%s' "$i" > "$d/AT$i.TX
 # -D: deeper than 8 levels without relocation; -N: names without ";1"; -l: 31-character names.
 genisoimage -quiet -D -l -V GAMECD -o volume.iso tree
 genisoimage -quiet -D -l -N -V GAMECD -o volume-nover.iso tree
-python3 "$here/tools/iso2raw.py" mode1 volume.iso volume-m1.bin
-python3 "$here/tools/iso2raw.py" mode2 volume.iso volume-m2.bin
+python3 "$formats/iso2raw.py" mode1 volume.iso volume-m1.bin
+python3 "$formats/iso2raw.py" mode2 volume.iso volume-m2.bin
 
 # --- a game CD -----------------------------------------------------------------------------
 # The signature files, videos in several letter cases, root files with and without extensions,
@@ -53,9 +54,9 @@ chmod a-w $g/LOCKED.DAT
 head -c 1500000 /dev/urandom > $g/DATA/LEVELS.DAT
 head -c 70000 /dev/urandom > $g/DATA/MAPS/MAP01.DAT
 head -c 5000 /dev/urandom > $g/MOVIES/CREDITS.AVI
-python3 "$here/tools/anim.py" --title $g/TITLE.FLI
+python3 "$formats/anim.py" --title $g/TITLE.FLI
 genisoimage -quiet -l -allow-multidot -hidden HIDDEN.DAT -V DROVENHELM -o gamecd/gamecd.iso $g
-python3 "$here/tools/iso2raw.py" mode1 gamecd/gamecd.iso gamecd/gamecd-raw.bin
+python3 "$formats/iso2raw.py" mode1 gamecd/gamecd.iso gamecd/gamecd-raw.bin
 # Audio: 150 sectors (2 s) of a tone and 114 sectors of noise, 16-bit stereo little-endian at 44.1 kHz.
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw gamecd/a2.raw synth 2 sine 440 vol 0.5
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw gamecd/a3.raw synth 1.52 pinknoise vol 0.3
@@ -162,7 +163,7 @@ printf 'sub' > $s/DATA/SUB/A.TXT
 printf 'read-only' > $s/LOCKED.DAT
 chmod a-w $s/LOCKED.DAT
 genisoimage -quiet -l -V DROVENHELM -o sweepcd/sweepcd.iso $s
-python3 "$here/tools/iso2raw.py" mode1 sweepcd/sweepcd.iso sweepcd/raw.bin
+python3 "$formats/iso2raw.py" mode1 sweepcd/sweepcd.iso sweepcd/raw.bin
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a2.raw synth 0.0533333 sine 440 vol 0.5
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a3.raw synth 0.04 pinknoise vol 0.3
 cat sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw > sweepcd/sweepcd.bin

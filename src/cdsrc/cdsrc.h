@@ -8,7 +8,8 @@
 //   an Alcohol image (.mds with its data file; 2048-, 2352- or 2448-byte sectors)   mds.h
 // The images' descriptor files are read from disk by descriptors.h, their volumes through image.h
 // by the walks of iso9660.h. Every form but a folder has a track table (tracks.h); a cue sheet,
-// Nero, CloneCD and Alcohol image also carry audio tracks.
+// Nero, CloneCD and Alcohol image also carry audio tracks. The forms as the player meets them (the
+// picker's filter, the search beside the setup, the notice without music) are listed in forms.h.
 #pragma once
 #include <windows.h>
 #include <stdint.h>

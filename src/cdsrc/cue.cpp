@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "util/text.h"
+
 // One line of the sheet, [p, e): the text is never terminated, so every look stays below e.
 struct cue_line {
     const char *p, *e;
@@ -85,12 +87,12 @@ static int quoted(const cue_line *l, const char **name, size_t *n) {
 // A name with a drive ("X:\...") stands alone; any other is looked for beside the sheet. A sheet
 // is untrusted: a name that is not a local file (a network share, a device, a stream) is refused
 // before anything opens it, as is one whose path does not fit, and the file counts as missing ("").
+// A name in an 8-bit code page is converted first (text_from_disc), and the rules hold for what it
+// became.
 static void file_path(char *out, const char *folder, size_t folder_len, const char *name, size_t n) {
     char given[PATH_TEXT];
     out[0] = 0;
-    if (n >= sizeof given || memchr(name, 0, n)) return;
-    memcpy(given, name, n);
-    given[n] = 0;
+    if (memchr(name, 0, n) || !text_from_disc(name, n, given, sizeof given)) return;
     if (!path_is_local(given)) return;
     if (given[0] && given[1] == ':') folder_len = 0;
     int k = snprintf(out, PATH_TEXT, "%.*s%s", (int)folder_len, folder, given);
@@ -112,6 +114,11 @@ static int raw_type_word(const cue_line *l, const char *name_end) {
 int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn measure, void *user,
               cd_track *tracks, char *data_file) {
     data_file[0] = 0;
+    // Editors that save UTF-8 may put a byte order mark before the first keyword.
+    if (len >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        len -= 3;
+    }
     const char *end = text + len;
     const char *nul = (const char *)memchr(text, 0, len);
     if (nul) end = nul;

@@ -22,13 +22,16 @@ typedef int (*cue_file_fn)(void *user, const char *path, cue_file *out);
 // Reads the sheet's text (len bytes, no terminator needed; a NUL byte ends the text) and fills
 // tracks (room for MAX_TRACKS, at most TRACK_LIMIT used). Returns the number of tracks.
 //
-// Lines end at CR or LF; leading blanks and tabs are skipped; keywords match case-sensitively:
+// Lines end at CR or LF; leading blanks and tabs are skipped, and a UTF-8 byte order mark before
+// the first line; keywords match case-sensitively:
 //   FILE "name" [type]       name relative to the sheet's folder unless it starts with a drive
-//                            ("X:\"); a name that is not a local path (path_is_local) is missing.
-//                            What the file holds is its content's say (cue_file.kind); the type
-//                            word, in any case, speaks only for a file of no audio format: BINARY,
-//                            MOTOROLA or none for raw sectors, any other (WAVE, MP3, AIFF, ...) for
-//                            audio that its audio tracks cannot be decoded from (TRACK_UNKNOWN)
+//                            ("X:\"); a name that is not UTF-8 is converted from the system's
+//                            8-bit code page first (text_from_disc); a name that is not a local
+//                            path (path_is_local) is missing. What the file holds is its
+//                            content's say (cue_file.kind); the type word, in any case, speaks
+//                            only for a file of no audio format: BINARY, MOTOROLA or none for raw
+//                            sectors, any other (WAVE, MP3, AIFF, ...) for audio that its audio
+//                            tracks cannot be decoded from (TRACK_UNKNOWN)
 //   TRACK nn type            "AUDIO" anywhere marks audio; "/2048" or "/2336" sets the sector size,
 //                            except in an audio file, whose sectors are its decoded 2352 bytes
 //   INDEX 01 mm:ss:ff        where the track's sectors start, counted in the file's sectors

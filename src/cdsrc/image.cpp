@@ -114,7 +114,7 @@ static int open_copier(cd_source *s, const char *path, int (*read_table)(const c
 static int open_plain(cd_source *s, const char *path) {
     char data[PATH_TEXT] = "";
     const char *ext = strrchr(path, '.');
-    if (ext && _stricmp(ext, ".cue") == 0) s->track_count = cue_read_sheet(path, s->tracks, data);
+    if (ext && ascii_same(ext, ".cue")) s->track_count = cue_read_sheet(path, s->tracks, data);
     const char *image = data[0] ? data : path;
     if (!open_image_file(s, image) || !probe_layouts(s, 0)) return 0;
     fmt_cut(s->root, sizeof s->root, "%s", image);
@@ -124,9 +124,9 @@ static int open_plain(cd_source *s, const char *path) {
 
 int image_open(cd_source *s, const char *path) {
     const char *ext = strrchr(path, '.');
-    if (ext && _stricmp(ext, ".nrg") == 0) return open_nero(s, path);
-    if (ext && _stricmp(ext, ".ccd") == 0) return open_copier(s, path, ccd_read, "CloneCD");
-    if (ext && _stricmp(ext, ".mds") == 0) return open_copier(s, path, mds_read, "Alcohol");
+    if (ext && ascii_same(ext, ".nrg")) return open_nero(s, path);
+    if (ext && ascii_same(ext, ".ccd")) return open_copier(s, path, ccd_read, "CloneCD");
+    if (ext && ascii_same(ext, ".mds")) return open_copier(s, path, mds_read, "Alcohol");
     return open_plain(s, path);
 }
 
@@ -159,17 +159,27 @@ int iso_list(cd_source *s, const cd_lister *l) {
 
 static void disk_make_dir(void *, const char *path) { make_dirs(path); }
 
+// The copy's failures are the install's: each notes the system's reason for its ERROR line.
 static void *disk_create(void *, const char *path) {
     HANDLE h = create_checked(path, 0);
-    return h == INVALID_HANDLE_VALUE ? NULL : h;
+    if (h != INVALID_HANDLE_VALUE) return h;
+    note_reason(GetLastError());
+    return NULL;
 }
 
 static int disk_write(void *, void *file, const void *data, uint32_t len) {
     DWORD put = 0;
-    return WriteFile((HANDLE)file, data, len, &put, NULL) && put == len;
+    BOOL wrote = WriteFile((HANDLE)file, data, len, &put, NULL);
+    if (wrote && put == len) return 1;
+    note_reason(wrote ? ERROR_DISK_FULL : GetLastError());
+    return 0;
 }
 
-static int disk_close(void *, void *file) { return CloseHandle((HANDLE)file); }
+static int disk_close(void *, void *file) {
+    if (CloseHandle((HANDLE)file)) return 1;
+    note_reason(GetLastError());
+    return 0;
+}
 
 int iso_copy(cd_source *s, const char *dest, progress *p) {
     iso_volume v = volume_of(s);

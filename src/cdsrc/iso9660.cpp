@@ -13,15 +13,23 @@
 
 #include "util/bytes.h"
 #include "util/paths.h"
+#include "util/text.h"
 
+// An identifier of up to 255 bytes converted from an 8-bit code page: three bytes each at most.
+enum { ISO_ID_TEXT = 3 * 255 + 1 };
+
+// The identifier up to its ";version", in the process's code page (text_from_disc: one written in
+// an 8-bit code page is converted), cut to ISO_NAME_MAX bytes between characters, less one final
+// '.'. One that cannot be converted gives the empty name, which no walk takes.
 static void record_name(const uint8_t *id, uint32_t idlen, char *name) {
     uint32_t n = 0;
-    while (n < idlen && n < 63 && id[n] != ';') {
-        name[n] = (char)id[n];
-        n++;
-    }
-    if (n > 0 && name[n - 1] == '.') n--;
-    name[n] = 0;
+    while (n < idlen && id[n] != ';') n++;
+    char text[ISO_ID_TEXT];
+    size_t len = text_from_disc((const char *)id, n, text, sizeof text) ? strlen(text) : 0;
+    len = text_whole(text, len < (size_t)ISO_NAME_MAX ? len : (size_t)ISO_NAME_MAX);
+    if (len > 0 && text[len - 1] == '.') len--;
+    memcpy(name, text, len);
+    name[len] = 0;
 }
 
 iso_entry *iso_parse_dir(const uint8_t *data, uint32_t len, int *count) {
@@ -98,9 +106,9 @@ int iso_vol_find(const iso_volume *v, const char *path, iso_entry *out) {
     uint32_t lba = v->root_lba, len = v->root_size;
     const char *p = path;
     while (*p) {
-        char part[64];
+        char part[ISO_NAME_MAX + 1];
         size_t n = 0;
-        while (*p && *p != '\\' && *p != '/' && n < 63) part[n++] = *p++;
+        while (*p && *p != '\\' && *p != '/' && n < ISO_NAME_MAX) part[n++] = *p++;
         part[n] = 0;
         while (*p == '\\' || *p == '/') p++;
         int count;
@@ -298,7 +306,11 @@ static int copy_extent(const copy_job *c, void *out, const char *path, const iso
 static int copy_file_parts(void *user, const char *rel, const iso_entry *parts, int count) {
     const copy_job *c = (const copy_job *)user;
     char path[PATH_TEXT];
-    void *out = dest_path(c, rel, path) ? c->sink->create(c->sink->ctx, path) : NULL;
+    if (!dest_path(c, rel, path)) {
+        setup_log("cannot write %s\\%s", c->dest, rel);  // its path would not fit
+        return 0;
+    }
+    void *out = c->sink->create(c->sink->ctx, path);
     if (!out) {
         setup_log("cannot write %s", path);
         return 0;

@@ -8,8 +8,13 @@
 
 #include "cdsrc/tracks.h"
 
+enum {
+    ISO_NAME_MAX = 63,  // bytes of an entry's name: a longer identifier is cut, between characters
+};
+
 struct iso_entry {
-    char name[64];     // identifier without ";version" and without one final '.'
+    char name[ISO_NAME_MAX + 1];  // identifier without ";version" and without one final '.', in the
+                                  // process's code page (util/text.h)
     uint32_t lba;      // first sector of the extent
     uint32_t size;     // data length in bytes
     int32_t directory; // 1 for a directory

@@ -18,7 +18,8 @@ icon_result inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size
     if (!icon_set_build(&pic, &set)) return ICON_NOT_MADE;
     HANDLE h = BeginUpdateResourceA(exe, FALSE);
     if (!h) {
-        setup_log("ERROR: %s", "cannot update the game executable's icon");
+        note_reason(GetLastError());
+        setup_error("%s", "cannot update the game executable's icon");
         return ICON_NOT_MADE;
     }
     // All eight or none: a group that names an image the file lacks is a broken icon, so an update
@@ -30,11 +31,12 @@ icon_result inject_icon_lbm(const char *exe, const uint8_t *bytes, uint64_t size
     all &= UpdateResourceA(h, RT_GROUP_ICON, MAKEINTRESOURCEA(1), ICON_LANGUAGE, set.group, sizeof set.group) != 0;
     if (!all) {
         EndUpdateResourceA(h, TRUE);
-        setup_log("ERROR: %s", "cannot write the game executable's icon");
+        setup_error("%s", "cannot write the game executable's icon");
         return ICON_UPDATE_FAILED;
     }
     if (!EndUpdateResourceA(h, FALSE)) {
-        setup_log("ERROR: %s", "cannot write the game executable's icon");
+        note_reason(GetLastError());
+        setup_error("%s", "cannot write the game executable's icon");
         return ICON_UPDATE_FAILED;
     }
     return ICON_WRITTEN;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "cdsrc/forms.h"
 #include "util/bytes.h"
 #include "util/handles.h"
 #include "util/checked.h"
@@ -34,7 +35,10 @@ static void wav_header(uint8_t h[WAV_HEADER], uint32_t data_bytes) {
 
 static int write_all(HANDLE h, const void *data, DWORD n) {
     DWORD put = 0;
-    return WriteFile(h, data, n, &put, NULL) && put == n;
+    BOOL wrote = WriteFile(h, data, n, &put, NULL);
+    if (wrote && put == n) return 1;
+    note_reason(wrote ? ERROR_DISK_FULL : GetLastError());
+    return 0;
 }
 
 enum rip_result { RIP_DONE, RIP_READ_FAILED, RIP_WRITE_FAILED };
@@ -62,11 +66,15 @@ static int rip_track(cd_source *s, int index, const track_info *t, const char *p
     rip_result r = RIP_READ_FAILED;
     if (t->sectors <= WAV_MAX_SECTORS && cd_track_ready(s, index)) {
         handle_guard out(create_checked(path, 0));
+        if (!out.ok()) note_reason(GetLastError());
         r = out.ok() ? rip_into(out.h, s, index, t, p) : RIP_WRITE_FAILED;
-        if (!out.close() && r == RIP_DONE) r = RIP_WRITE_FAILED;
+        if (!out.close() && r == RIP_DONE) {
+            note_reason(GetLastError());
+            r = RIP_WRITE_FAILED;
+        }
     }
-    if (r == RIP_READ_FAILED) setup_log("ERROR: reading audio track %d failed", t->number);
-    if (r == RIP_WRITE_FAILED) setup_log("ERROR: cannot write %s", path);
+    if (r == RIP_READ_FAILED) setup_error("reading audio track %d failed", t->number);
+    if (r == RIP_WRITE_FAILED) setup_error("cannot write %s", path);
     return r == RIP_DONE;
 }
 
@@ -76,13 +84,14 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     int audio = 0;
     for (int i = 0; i < n; i++) audio += t[i].audio;
     if (n <= 0 || audio == 0) {
-        setup_log("No CD audio tracks in this source - the game's music needs an image with its tracks "
-                  "(.nrg or .cue/.bin).");
+        char forms[LONG_TEXT];
+        setup_log("No CD audio tracks in this source - the game's music needs a form of the CD that keeps "
+                  "them: %s.", cd_form_names(forms, sizeof forms, FORM_MUSIC));
         return 1;
     }
     char dir[PATH_TEXT];
     if (!path_join(dir, sizeof dir, game_dir, "cdaudio")) {
-        setup_log("ERROR: cannot write %s\\cdaudio", game_dir);
+        setup_error("cannot write %s\\cdaudio", game_dir);
         return 0;
     }
     make_dirs(dir);
@@ -98,7 +107,7 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
             char name[32], path[PATH_TEXT];
             fmt_cut(name, sizeof name, "track%02d.wav", t[i].number);
             if (!path_join(path, sizeof path, dir, name)) {
-                setup_log("ERROR: cannot write %s\\%s", dir, name);
+                setup_error("cannot write %s\\%s", dir, name);
                 return 0;
             }
             if (!rip_track(s, i, &t[i], path, p)) return 0;
@@ -110,6 +119,6 @@ int game_install_audio(cd_source *s, const char *game_dir, progress *p) {
     setup_log("CD music: %d tracks", audio);
     char toc_path[PATH_TEXT];
     if (path_join(toc_path, sizeof toc_path, dir, "toc.txt") && write_file(toc_path, toc, len)) return 1;
-    setup_log("ERROR: cannot write %s\\toc.txt", dir);
+    setup_error("cannot write %s\\toc.txt", dir);
     return 0;
 }

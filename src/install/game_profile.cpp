@@ -45,7 +45,7 @@ int game_folder_is_ours(const char *game_dir) {
 
 static int is_video(const char *name) {
     const char *ext = strrchr(name, '.');
-    return ext && _stricmp(ext, ".avi") == 0;
+    return ext && ascii_same(ext, ".avi");
 }
 
 static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
@@ -53,7 +53,7 @@ static walk_answer copy_to_hd(void *hd_dir, const folder_entry *e) {
     if (is_video(name)) return WALK_NEXT;  // the game plays its videos from game\cd
     char to[PATH_TEXT];
     if (!path_join(to, sizeof to, (const char *)hd_dir, name) || !copy_file(e->path, to, NULL)) {
-        setup_log("ERROR: cannot write %s\\%s", (const char *)hd_dir, name);
+        setup_error("cannot write %s\\%s", (const char *)hd_dir, name);
         return WALK_STOP;
     }
     return WALK_NEXT;
@@ -63,8 +63,10 @@ static walk_answer copied_cd_unlisted(void *, const char *path, const char *, DW
     // A listing that broke off after some files would leave the rest of game\hd missing.
     if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
         setup_log("ERROR: the copied CD is empty");
-    else
-        setup_log("ERROR: cannot read %s", path);
+    else {
+        note_reason(err);
+        setup_error("cannot read %s", path);
+    }
     return WALK_STOP;
 }
 
@@ -75,6 +77,6 @@ int game_install_files(const char *cd_dir, const char *hd_dir) {
     // The game looks for its CD through this file; the copy in game\cd stands in for drive D:.
     char cd_dat[PATH_TEXT];
     if (path_join(cd_dat, sizeof cd_dat, hd_dir, "CD.DAT") && write_file(cd_dat, "D:\\\r\n", 5)) return 1;
-    setup_log("ERROR: cannot write %s\\CD.DAT", hd_dir);
+    setup_error("cannot write %s\\CD.DAT", hd_dir);
     return 0;
 }

@@ -10,8 +10,9 @@
 #include "util/paths.h"
 #include "util/version.h"
 
-static int fail(const char *reason) {
-    setup_log("ERROR: %s", reason);
+// The install stops: the system's reason, when a platform call that failed noted one, then the line.
+static int fail(const char *what) {
+    setup_error("%s", what);
     return 0;
 }
 
@@ -19,15 +20,17 @@ static HRSRC find_game_exe(void) { return FindResourceA(NULL, "GAMEEXE", MAKEINT
 
 int prebuilt_available(void) { return find_game_exe() != NULL; }
 
+// The link file in a special folder; the empty text when the folder's path cannot be had whole.
+static void link_in(int csidl, char link[PATH_TEXT]) {
+    char folder[PATH_TEXT] = {};
+    if (SHGetFolderPathA(NULL, csidl, NULL, 0, folder) != S_OK || !ansi_text_whole(folder, MAX_PATH) ||
+        !path_join(link, PATH_TEXT, folder, "Drovenhelm.lnk"))
+        link[0] = 0;
+}
+
 void shortcut_paths(char startmenu[PATH_TEXT], char desktop[PATH_TEXT]) {
-    char folder[MAX_PATH];
-    startmenu[0] = desktop[0] = 0;
-    if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, 0, folder) != S_OK ||
-        !path_join(startmenu, PATH_TEXT, folder, "Drovenhelm.lnk"))
-        startmenu[0] = 0;
-    if (SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, folder) != S_OK ||
-        !path_join(desktop, PATH_TEXT, folder, "Drovenhelm.lnk"))
-        desktop[0] = 0;
+    link_in(CSIDL_PROGRAMS, startmenu);
+    link_in(CSIDL_DESKTOPDIRECTORY, desktop);
 }
 
 void make_link(const char *link, const char *target, const char *workdir) {
@@ -80,7 +83,7 @@ static int write_game_exe(const char *exe) {
     const void *data = g ? LockResource(g) : NULL;
     if (!data) return fail("this setup does not contain the game executable");
     if (write_file(exe, data, SizeofResource(NULL, r))) return 1;
-    setup_log("ERROR: cannot write %s", exe);
+    setup_error("cannot write %s", exe);
     return 0;
 }
 
@@ -105,7 +108,7 @@ static void copy_uninstaller(const char *dir) {
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self || !path_join(target, sizeof target, dir, "uninstall.exe")) return;
     // Started from the installed uninstall.exe itself, there is nothing to copy.
-    if (_stricmp(self, target) != 0) copy_file_whole(self, target);
+    if (!ascii_same(self, target)) copy_file_whole(self, target);
 }
 
 static void make_shortcuts(const setup_opts *o, const char *exe) {
@@ -123,6 +126,7 @@ struct write_root {
 };
 
 int do_install(const setup_opts *o, progress_fn callback, void *user) {
+    note_reason(0);  // a reason noted before belongs to another run
     setup_log("Install to %s", o->dir);
     if (!prebuilt_available()) return fail("this setup does not contain the game executable");
     // An empty folder would put "\game\hd" into the root of the current drive.

@@ -121,12 +121,13 @@ static owner owner_of_shortcut(const char *link, const char *folder_real) {
     com_guard<IShellLinkA> sl;
     com_guard<IPersistFile> pf;
     WCHAR wide[PATH_TEXT];
-    char target[MAX_PATH], target_dir[PATH_TEXT];
+    // Room for every path of PATH_TEXT bytes past what ansi_text_whole cannot tell from a cut one.
+    char target[PATH_TEXT + 4] = {}, target_dir[PATH_TEXT];
     if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&sl.p)) ||
         FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf.p)) ||
         !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, link, -1, wide, PATH_TEXT) ||
         FAILED(pf->Load(wide, STGM_READ)) || sl->GetPath(target, sizeof target, NULL, 0) != S_OK ||
-        !path_parent(target_dir, sizeof target_dir, target))
+        !ansi_text_whole(target, sizeof target) || !path_parent(target_dir, sizeof target_dir, target))
         return UNSURE;
     return owner_of_folder(target_dir, folder_real, 1);
 }
@@ -189,10 +190,10 @@ static int is_kept_folder(const char *real) {
         CSIDL_PROGRAM_FILES,    CSIDL_PROGRAM_FILESX86,        CSIDL_WINDOWS,  CSIDL_SYSTEM,
     };
     for (int csidl : shell_folders) {
-        char known[MAX_PATH], known_real[PATH_TEXT];
-        if (SHGetFolderPathA(NULL, csidl, NULL, 0, known) == S_OK && real_path(known, known_real) &&
-            path_same(real, known_real))
-            return 1;
+        char known[PATH_TEXT] = {}, known_real[PATH_TEXT];
+        if (SHGetFolderPathA(NULL, csidl, NULL, 0, known) != S_OK) continue;
+        if (!ansi_text_whole(known, MAX_PATH)) return 1;  // it cannot be told apart from real
+        if (real_path(known, known_real) && path_same(real, known_real)) return 1;
     }
     return 0;
 }

@@ -54,7 +54,7 @@ static int place_copy(const char *self, const char *copy) {
 
 // The temporary folder's "drovenhelm_uninstall.exe"; 0 when its path cannot be had whole.
 static int temp_copy_path(char copy[PATH_TEXT]) {
-    char temp[MAX_PATH];
+    char temp[PATH_TEXT];
     DWORD n = GetTempPathA(sizeof temp, temp);
     return n > 0 && n < sizeof temp && path_join(copy, PATH_TEXT, temp, temp_copy);
 }
@@ -135,7 +135,7 @@ int uninstall_stage2(const char *folder) {
     if (!full_path(folder, full)) full[0] = 0;
     // Windows cannot remove a folder that is a process's current folder, and stage 1 hands on its own,
     // which may be the install folder.
-    char temp[MAX_PATH];
+    char temp[PATH_TEXT];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n > 0 && n < sizeof temp) SetCurrentDirectoryA(temp);
     uninstall_lock lock;
@@ -146,7 +146,7 @@ int uninstall_stage2(const char *folder) {
     // from any other file (the setup itself, say) must not have that file deleted.
     char self[PATH_TEXT], copy[PATH_TEXT];
     n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n > 0 && n < sizeof self && temp_copy_path(copy) && _stricmp(self, copy) == 0)
+    if (n > 0 && n < sizeof self && temp_copy_path(copy) && ascii_same(self, copy))
         MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     return code;
 }

@@ -1,6 +1,5 @@
 #include "setup/options.h"
 
-#include <ctype.h>
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,10 +25,10 @@ char **ansi_arguments(int *count) {
 
 run_mode read_run_mode(int argc, char **argv, const char **folder) {
     for (int i = 1; i < argc; i++)
-        if (_stricmp(argv[i], "/quiet") == 0) quiet = 1;
+        if (ascii_same(argv[i], "/quiet")) quiet = 1;
     for (int i = 1; i < argc; i++) {
-        if (_stricmp(argv[i], "/uninstall") == 0) return RUN_UNINSTALL1;
-        if (_stricmp(argv[i], "/uninstall2") == 0) {
+        if (ascii_same(argv[i], "/uninstall")) return RUN_UNINSTALL1;
+        if (ascii_same(argv[i], "/uninstall2")) {
             if (i + 1 >= argc) break;  // without a folder: an ordinary run
             *folder = argv[i + 1];
             return RUN_UNINSTALL2;
@@ -41,7 +40,8 @@ run_mode read_run_mode(int argc, char **argv, const char **folder) {
 // Starts with a separator ("\\server\share", "\folder", "/x") or a drive ("C:\x", "C:x", "C:").
 static int anchored(const char *value) {
     if (value[0] == '\\' || value[0] == '/') return 1;
-    return isalpha((unsigned char)value[0]) && value[1] == ':';
+    char c = (char)ascii_fold((unsigned char)value[0]);
+    return c >= 'A' && c <= 'Z' && value[1] == ':';
 }
 
 void set_path_option(char field[PATH_TEXT], const char *value) {
@@ -64,16 +64,16 @@ void set_default_options(void) {
 void apply_options(int argc, char **argv) {
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
-        if (_stricmp(a, "/silent") == 0) {
+        if (ascii_same(a, "/silent")) {
             silent = 1;
-        } else if (_stricmp(a, "/nodesktop") == 0) {
+        } else if (ascii_same(a, "/nodesktop")) {
             opts.desktop = 0;
-        } else if (_stricmp(a, "/nostartmenu") == 0) {
+        } else if (ascii_same(a, "/nostartmenu")) {
             opts.startmenu = 0;
-        } else if (_stricmp(a, "/cd") == 0 || _stricmp(a, "/dir") == 0) {
+        } else if (ascii_same(a, "/cd") || ascii_same(a, "/dir")) {
             // The value is the next argument whatever it looks like, or empty at the end.
             const char *value = i + 1 < argc ? argv[i + 1] : "";
-            set_path_option(_stricmp(a, "/cd") == 0 ? opts.cd : opts.dir, value);
+            set_path_option(ascii_same(a, "/cd") ? opts.cd : opts.dir, value);
             i++;
         }
     }

@@ -4,9 +4,10 @@
 
 enum run_mode { RUN_INSTALL, RUN_UNINSTALL1, RUN_UNINSTALL2 };
 
-// The process's arguments in the ANSI code page (characters it lacks come out as its replacement
-// character), null-terminated; the list lives until the process ends. Null when the command line
-// cannot be split or an allocation fails.
+// The process's arguments in its ANSI code page, null-terminated: UTF-8, every character whole, where
+// the manifest's code page holds (util/text.h); elsewhere the characters that the system's code page
+// lacks come out as its replacement character. The list lives until the process ends. Null when the
+// command line cannot be split or an allocation fails.
 char **ansi_arguments(int *count);
 
 // Sets quiet when "/quiet" stands anywhere; then the first "/uninstall", or "/uninstall2" with a

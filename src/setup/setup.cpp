@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "cdsrc/cdsrc.h"
+#include "cdsrc/forms.h"
 #include "install/game_install.h"
 #include "install/install.h"
 #include "install/uninstall.h"
@@ -21,12 +22,13 @@ static const char log_name[] = "drovenhelm_setup.log";
 
 // The log file is left out when the temporary folder cannot be had whole (a cut path would put the
 // log under another name, or in another folder), and when a link stands at its name: it is written
-// only into a real file there.
-static void open_log(void) {
-    char temp[MAX_PATH], path[PATH_TEXT];
+// only into a real file there. Its path is kept in path, which stays empty without one.
+static void open_log(char path[PATH_TEXT]) {
+    char temp[PATH_TEXT], name[PATH_TEXT];
+    path[0] = 0;
     DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp || !path_join(path, sizeof path, temp, log_name)) return;
-    HANDLE h = create_checked(path, 0);
+    if (n == 0 || n >= sizeof temp || !path_join(name, sizeof name, temp, log_name)) return;
+    HANDLE h = create_checked(name, 0);
     if (h == INVALID_HANDLE_VALUE) return;
     int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_TEXT);
     if (fd < 0) {
@@ -34,7 +36,11 @@ static void open_log(void) {
         return;
     }
     logf = _fdopen(fd, "w");
-    if (!logf) _close(fd);
+    if (!logf) {
+        _close(fd);
+        return;
+    }
+    strcpy(path, name);
 }
 
 // Tries one candidate for the default CD; on success its path becomes the CD path.
@@ -45,10 +51,9 @@ static void try_default_cd(const char *path) {
     cd_close(s);
 }
 
-// An .iso or .cue beside the setup (a folder of that name too, as cd_open takes folders).
+// An image of a searched form beside the setup (a folder of that name too, as cd_open takes folders).
 static walk_answer try_image_beside(void *, const folder_entry *e) {
-    const char *ext = strrchr(e->find->cFileName, '.');
-    if (!ext || (_stricmp(ext, ".iso") != 0 && _stricmp(ext, ".cue") != 0)) return WALK_NEXT;
+    if (!(cd_form_flags(e->find->cFileName) & FORM_SEARCHED)) return WALK_NEXT;
     try_default_cd(e->path);
     return opts.cd[0] ? WALK_STOP : WALK_NEXT;
 }
@@ -79,7 +84,8 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     case RUN_INSTALL: break;
     }
 
-    open_log();
+    char log_path[PATH_TEXT];
+    open_log(log_path);
     setup_log("setup started");
     find_default_cd();
     set_default_options();
@@ -90,7 +96,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int show) {
     if (silent)
         code = do_install(&opts, NULL, NULL) ? 0 : 1;
     else
-        window_run(inst, show);
+        window_run(inst, show, log_path[0] ? log_path : NULL);
     if (logf) fclose(logf);
     logf = NULL;
     return code;

@@ -2,5 +2,6 @@
 #pragma once
 #include <windows.h>
 
-// Builds the window and runs its message loop until the window is destroyed.
-void window_run(HINSTANCE inst, int show);
+// Builds the window and runs its message loop until the window is destroyed. log names the log
+// file, which a failed install points to; null when there is none.
+void window_run(HINSTANCE inst, int show, const char *log);

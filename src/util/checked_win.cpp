@@ -20,7 +20,7 @@ int is_link(HANDLE h) {
 HANDLE open_checked(const char *path, const char *want, DWORD access) {
     HANDLE h = CreateFileA(path, access, SHARE_ALL, NULL, OPEN_EXISTING, AS_ITSELF, NULL);
     char real[PATH_TEXT];
-    if (h == INVALID_HANDLE_VALUE || (handle_path(h, real) && _stricmp(real, want) == 0)) return h;
+    if (h == INVALID_HANDLE_VALUE || (handle_path(h, real) && ascii_same(real, want))) return h;
     CloseHandle(h);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -61,7 +61,7 @@ int remove_held(HANDLE h) {
 
 static int lies_as_named(HANDLE h, const char *path) {
     char real[PATH_TEXT], want[PATH_TEXT];
-    return handle_path(h, real) && path_expected(path, want) && _stricmp(real, want) == 0;
+    return handle_path(h, real) && path_expected(path, want) && ascii_same(real, want);
 }
 
 // A new file is made only in a folder that lies where its name says: made through a linked folder,

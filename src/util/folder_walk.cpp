@@ -22,8 +22,9 @@ static int walk(const char *folder, const char *rel, int depth, const folder_vis
     }
     do {
         // "." and "..", and every name that could lead out of the tree or into a device: a Unix name
-        // under Wine may be "..\\..\\x" or "COM1".
-        if (!name_is_safe(f.cFileName)) continue;
+        // under Wine may be "..\\..\\x" or "COM1". A name the listing could not hand out whole is
+        // some other name.
+        if (!ansi_text_whole(f.cFileName, sizeof f.cFileName) || !name_is_safe(f.cFileName)) continue;
         char path[PATH_TEXT], sub[PATH_TEXT];
         if (!path_join(path, sizeof path, folder, f.cFileName) || !path_join(sub, sizeof sub, rel, f.cFileName)) continue;
         folder_entry e = {path, sub, &f, depth};

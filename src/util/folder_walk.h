@@ -10,7 +10,8 @@ enum walk_answer {
 };
 
 // One entry of a folder listing. Names that fail name_is_safe ("." and ".." among them, a name
-// holding '\' or a device name) are never handed out: the walk passes over them.
+// holding '\' or a device name), and names that the ANSI listing cannot hand out whole (in UTF-8, one
+// of 257 bytes or more: ansi_text_whole), are never handed out: the walk passes over them.
 struct folder_entry {
     const char *path;              // the walk's root, then the names down to this entry, '\'-joined
     const char *rel;               // the same below the root

@@ -3,14 +3,21 @@
 // names open devices.
 #include "util/util.h"
 
-#include <ctype.h>
 #include <string.h>
 
 static int same_letters(const char *a, size_t n, const char *b) {
-    if (strlen(b) != n) return 0;
-    for (size_t i = 0; i < n; i++)
-        if (toupper((unsigned char)a[i]) != b[i]) return 0;
-    return 1;
+    return strlen(b) == n && ascii_same_n(a, b, n);
+}
+
+// The digit of a COM or LPT device, at name[3] of a stem of stem bytes: 1 to 9, or a superscript
+// 1, 2 or 3 (U+00B9, U+00B2, U+00B3), as UTF-8 or as an 8-bit code page's one byte.
+static int device_digit(const char *name, size_t stem) {
+    const unsigned char *d = (const unsigned char *)name + 3;
+    int super = 0;
+    if (stem == 4 && d[0] >= '1' && d[0] <= '9') return 1;
+    if (stem == 4) super = d[0];
+    if (stem == 5 && d[0] == 0xC2) super = d[1];
+    return super == 0xB9 || super == 0xB2 || super == 0xB3;
 }
 
 // Windows opens a device for these names whatever follows the first dot, and it first drops the
@@ -25,8 +32,7 @@ int is_device_name(const char *name) {
     while (stem > 0 && name[stem - 1] == ' ') stem--;
     for (const char *d : devices)
         if (same_letters(name, stem, d)) return 1;
-    return stem == 4 && (same_letters(name, 3, "COM") || same_letters(name, 3, "LPT")) && name[3] >= '1' &&
-           name[3] <= '9';
+    return stem >= 4 && (same_letters(name, 3, "COM") || same_letters(name, 3, "LPT")) && device_digit(name, stem);
 }
 
 int name_is_safe(const char *name) {

@@ -5,22 +5,13 @@
 
 static int is_separator(char c) { return c == '\\' || c == '/'; }
 
-// 1 when the first n bytes of a and b match, ASCII letters without regard to case.
-static int same_letters(const char *a, const char *b, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        int x = (unsigned char)a[i], y = (unsigned char)b[i];
-        if (x >= 'a' && x <= 'z') x -= 'a' - 'A';
-        if (y >= 'a' && y <= 'z') y -= 'a' - 'A';
-        if (x != y) return 0;
-    }
-    return 1;
-}
-
 int path_join(char *out, size_t size, const char *folder, const char *name) {
     size_t n = strlen(folder);
     const char *sep = n == 0 || is_separator(folder[n - 1]) ? "" : "\\";
     int k = snprintf(out, size, "%s%s%s", folder, sep, name);
-    return k >= 0 && (size_t)k < size;
+    if (k >= 0 && (size_t)k < size) return 1;
+    if (size) out[0] = 0;  // a cut path is no path
+    return 0;
 }
 
 int path_parent(char *out, size_t size, const char *path) {
@@ -44,7 +35,9 @@ int path_with_extension(char *out, size_t size, const char *path, const char *ex
     }
     size_t stem = dot ? (size_t)(dot - path) : strlen(path);
     int k = snprintf(out, size, "%.*s%s", (int)stem, path, ext);
-    return k >= 0 && (size_t)k < size;
+    if (k >= 0 && (size_t)k < size) return 1;
+    if (size) out[0] = 0;
+    return 0;
 }
 
 int path_is_drive_root(const char *path) {
@@ -57,11 +50,16 @@ int path_same(const char *a, const char *b) {
     size_t na = strlen(a), nb = strlen(b);
     if (na && a[na - 1] == '\\') na--;
     if (nb && b[nb - 1] == '\\') nb--;
-    return na == nb && same_letters(a, b, na);
+    return na == nb && ascii_same_n(a, b, na);
 }
 
 int path_inside(const char *path, const char *folder) {
     size_t n = strlen(folder);
-    if (n == 0 || strlen(path) <= n || !same_letters(path, folder, n)) return 0;
+    if (n == 0 || strlen(path) <= n || !ascii_same_n(path, folder, n)) return 0;
     return path[n] == '\\' || folder[n - 1] == '\\';
+}
+
+int ansi_text_whole(const char *buf, size_t limit) {
+    const char *end = (const char *)memchr(buf, 0, limit);
+    return end && (size_t)(end - buf) + 3 < limit;
 }

@@ -7,14 +7,14 @@
 #include "util/util.h"  // PATH_TEXT
 
 // "folder\name" into out (size bytes). A folder that ends in a separator (a drive root "C:\") gets
-// no second one; an empty folder gives name alone. 0 when it does not fit.
+// no second one; an empty folder gives name alone. 0 when it does not fit, with out empty.
 int path_join(char *out, size_t size, const char *folder, const char *name);
 // The folder that holds path: everything before its last backslash or slash, keeping the separator
 // of a drive root ("C:\x" gives "C:\", since "C:" alone is drive C's current folder). 0 when path
 // has no separator, names a root itself, or the parent does not fit.
 int path_parent(char *out, size_t size, const char *path);
 // path with its extension (from the last dot after the last separator) replaced by ext, which
-// includes its dot; 0 when it does not fit.
+// includes its dot; 0 when it does not fit, with out empty.
 int path_with_extension(char *out, size_t size, const char *path, const char *ext);
 // 1 when a and b name one folder, letter case and one trailing backslash aside ("C:\" and "C:").
 int path_same(const char *a, const char *b);
@@ -22,6 +22,13 @@ int path_same(const char *a, const char *b);
 int path_inside(const char *path, const char *folder);
 // 1 for "X:" and "X:\" (or "X:/"): a drive, which names its root folder here.
 int path_is_drive_root(const char *path);
+// Whether a text that an ANSI function converted into a buffer of limit bytes is whole. The
+// shell's (SHGetFolderPathA, SHGetPathFromIDListA, IShellLinkA::GetPath) and FindFirstFileA's
+// names (260 bytes) stop a longer text without a word at its last character that fitted, with no
+// terminator: in UTF-8 a path of fewer characters than MAX_PATH, or a name of 255, may take three
+// times as many bytes. So a text that ends within 3 bytes (the rest of a character) of limit cannot
+// be told from a cut one: 0 then, and for a text without a terminator within limit.
+int ansi_text_whole(const char *buf, size_t limit);
 
 // The platform's half (no Windows header here: the handle is a HANDLE).
 // path made absolute against the current folder; 0 for an empty text or one that does not fit.

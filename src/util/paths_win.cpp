@@ -17,7 +17,7 @@ int handle_path(void *h, char out[PATH_TEXT]) {
     // "\\?\C:\x" and "\\?\UNC\server\x" are the long-path forms of "C:\x" and "\\server\x".
     const char *plain = named;
     char unc[PATH_TEXT + 8];
-    if (_strnicmp(named, "\\\\?\\UNC\\", 8) == 0) {
+    if (ascii_same_n(named, "\\\\?\\UNC\\", 8)) {
         unc[0] = '\\';
         strcpy(unc + 1, named + 7);
         plain = unc;
@@ -58,7 +58,7 @@ int write_root_set(const char *folder) {
 // The part of path below the write root ("" for the root itself); null when it is not below it.
 static const char *below_root(const char *path) {
     size_t n = strlen(root_given);
-    if (n == 0 || _strnicmp(path, root_given, n) != 0) return NULL;
+    if (n == 0 || !ascii_same_n(path, root_given, n)) return NULL;
     if (path[n] == 0) return path + n;
     if (path[n] == '\\') return path + n + 1;
     return root_given[n - 1] == '\\' ? path + n : NULL;  // a drive root "C:\"
@@ -78,11 +78,11 @@ int path_expected(const char *path, char out[PATH_TEXT]) {
 int folder_writable(const char *path) {
     // Outside the write root the folders are the user's to choose: a linked install folder is fine.
     if (!below_root(path)) return 1;
-    if (writable_seen[0] && _stricmp(path, writable_seen) == 0) return 1;
+    if (writable_seen[0] && ascii_same(path, writable_seen)) return 1;
     char real[PATH_TEXT], want[PATH_TEXT], parent[PATH_TEXT];
     int ok;
     if (real_path(path, real))
-        ok = path_expected(path, want) && _stricmp(real, want) == 0;
+        ok = path_expected(path, want) && ascii_same(real, want);
     else  // not there yet: it will be made in its folder, which must lie where named
         ok = path_parent(parent, sizeof parent, path) && folder_writable(parent);
     if (ok && strlen(path) < sizeof writable_seen) strcpy(writable_seen, path);

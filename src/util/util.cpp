@@ -22,6 +22,15 @@ int is_dir(const char *path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Whether the folder is there after its creation failed with err (it existed, or another made it):
+// if not, err is the reason.
+static int made_dir(const char *path, DWORD err) {
+    if (is_dir(path)) return 1;
+    note_reason(err);
+    SetLastError(err);
+    return 0;
+}
+
 int make_dirs(const char *path) {
     char work[PATH_TEXT];
     if (strlen(path) >= sizeof work) return 0;  // a cut path names another folder
@@ -29,11 +38,13 @@ int make_dirs(const char *path) {
     // Below the install folder, a folder made or used lies where its name says, not behind a link.
     if (!folder_writable(work)) {
         SetLastError(ERROR_STOPPED_AT_LINK);
+        note_reason(ERROR_STOPPED_AT_LINK);
         return 0;
     }
     // Most calls name a folder whose parent exists: then one creation is all it takes, and the walk
     // from the root (a file system request for every level) is paid only when a level is missing.
-    if (CreateDirectoryA(work, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) return is_dir(work);
+    if (CreateDirectoryA(work, NULL)) return 1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return made_dir(work, ERROR_ALREADY_EXISTS);
     // The first three characters are never a cut point: "C:\" itself is not created. A shorter text
     // has none at all.
     size_t n = strlen(work);
@@ -45,8 +56,8 @@ int make_dirs(const char *path) {
             work[i] = sep;
         }
     }
-    CreateDirectoryA(work, NULL);
-    return is_dir(work);
+    if (CreateDirectoryA(work, NULL)) return 1;
+    return made_dir(work, GetLastError());
 }
 
 // Creates the parent folder of a file path; only a backslash separates here.
@@ -64,14 +75,16 @@ int write_file(const char *path, const void *data, uint64_t size) {
     handle_guard h(create_checked(path, 1));
     if (!h.ok()) {
         DWORD err = GetLastError();
+        note_reason(err);
         setup_log("cannot write %s (error %lu)", path, err);
         return 0;
     }
     DWORD written = 0;
     // Flushed before it is closed, so that a file the disk did not take can still go through its
     // handle: a cut program or file would pass for a whole one.
-    if (WriteFile(h.h, data, (DWORD)size, &written, NULL) && written == size && FlushFileBuffers(h.h) && h.close())
-        return 1;
+    BOOL wrote = WriteFile(h.h, data, (DWORD)size, &written, NULL);
+    if (wrote && written == size && FlushFileBuffers(h.h) && h.close()) return 1;
+    note_reason(wrote && written != size ? ERROR_DISK_FULL : GetLastError());
     if (h.ok()) remove_through(h.h);
     h.close();
     setup_log("write failed: %s", path);
@@ -105,7 +118,9 @@ static int copy_into(const char *src, const char *dst, progress *p, int whole) {
     handle_guard in(CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL));
     if (!in.ok()) {
+        DWORD err = GetLastError();
         make_parent(dst);
+        note_reason(err);
         setup_log("cannot read %s", src);
         return 0;
     }
@@ -116,6 +131,7 @@ static int copy_into(const char *src, const char *dst, progress *p, int whole) {
         out.h = create_checked(dst, whole);
     }
     if (!out.ok()) {
+        note_reason(GetLastError());
         in.close();
         setup_log("cannot write %s", dst);
         return 0;
@@ -123,12 +139,17 @@ static int copy_into(const char *src, const char *dst, progress *p, int whole) {
     for (;;) {
         DWORD got = 0, put = 0;
         if (!ReadFile(in.h, block, sizeof block, &got, NULL)) {
+            DWORD err = GetLastError();
             if (whole) remove_through(out.h);
+            note_reason(err);
             return 0;
         }
         if (got == 0) break;
-        if (!WriteFile(out.h, block, got, &put, NULL) || put != got) {
+        BOOL wrote = WriteFile(out.h, block, got, &put, NULL);
+        if (!wrote || put != got) {
+            DWORD err = wrote ? ERROR_DISK_FULL : GetLastError();
             if (whole) remove_through(out.h);
+            note_reason(err);
             setup_log("cannot write %s", dst);  // a full disk, say: the caller's ERROR line follows
             return 0;
         }
@@ -142,11 +163,14 @@ static int copy_into(const char *src, const char *dst, progress *p, int whole) {
     SetFileInformationByHandle(out.h, FileBasicInfo, &info, sizeof info);
     in.close();
     if (whole && !FlushFileBuffers(out.h)) {
+        DWORD err = GetLastError();
         remove_through(out.h);
+        note_reason(err);
         setup_log("cannot write %s", dst);
         return 0;
     }
     if (out.close()) return 1;
+    note_reason(GetLastError());
     setup_log("cannot write %s", dst);
     return 0;
 }

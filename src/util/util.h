@@ -17,13 +17,24 @@ enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
 #define UTIL_FORMAT(f, a)
 #endif
 
-// Formats into buf like snprintf; a longer result is cut silently. Returns buf.
+// Formats into buf like snprintf; a longer result is cut silently, after its last whole character
+// (util/text.h). Returns buf.
 char *fmt_cut(char *buf, size_t size, const char *format, ...) UTIL_FORMAT(3, 4);
 
 extern FILE *logf;  // the log stream, null while no log file is open (log.cpp)
 
-// One line to the log file (flushed at once) and, in a window run, to the window.
+// One line to the log file (flushed at once) and, in a window run, to the window. The log is text
+// in the process's code page: UTF-8 (util/text.h). A line longer than 1023 bytes is cut like fmt_cut's.
 void setup_log(const char *format, ...) UTIL_FORMAT(1, 2);
+
+// A platform call failed with err (its GetLastError, saved at once): the next setup_error tells the
+// system's words for it. The latest note counts; 0 forgets it (an install starts with that). The
+// write helpers below note the reason of every failure they report; a write that a file took short
+// is a full disk's (Wine tells a full disk so, as a success). In log_win.cpp, as setup_error is.
+void note_reason(unsigned long err);
+// The line that ends a failed step, "ERROR: " and the text; just before it the noted reason, as
+// "reason: Access denied.", when the system has words for it. The reason is then forgotten.
+void setup_error(const char *format, ...) UTIL_FORMAT(1, 2);
 
 // setup_log's window half: in a window run (hwnd set, not silent) a heap copy of the line is
 // posted to the window, which frees it. In util.cpp, apart from the log function, which has no
@@ -41,16 +52,25 @@ struct progress {
 
 void progress_add(progress *p, uint64_t bytes);
 
-// Names on a disc or in a sheet are compared as the file system compares them: ASCII letters
-// without regard to case.
+// Names on a disc or in a sheet, and paths, are compared as the file system compares them: ASCII
+// letters without regard to case. Only ASCII is folded, byte by byte: no C runtime or locale call,
+// which could fold the bytes of a UTF-8 character one by one.
+static inline int ascii_fold(int c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 static inline int ascii_same(const char *a, const char *b) {
     for (;; a++, b++) {
-        int x = (unsigned char)*a, y = (unsigned char)*b;
-        if (x >= 'a' && x <= 'z') x -= 'a' - 'A';
-        if (y >= 'a' && y <= 'z') y -= 'a' - 'A';
+        int x = ascii_fold((unsigned char)*a), y = ascii_fold((unsigned char)*b);
         if (x != y) return 0;
         if (!x) return 1;
     }
+}
+// The same for the first n bytes of a and b, or up to their end when both end sooner.
+static inline int ascii_same_n(const char *a, const char *b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        int x = ascii_fold((unsigned char)a[i]), y = ascii_fold((unsigned char)b[i]);
+        if (x != y) return 0;
+        if (!x) return 1;
+    }
+    return 1;
 }
 
 int path_exists(const char *path);
@@ -73,9 +93,12 @@ enum { COPY_BLOCK = 1048576 };
 
 // 1 for a name that may become a file or folder (or be entered or deleted as one): not empty, no
 // separator, drive colon or control character, not only dots and blanks, and no device name (CON,
-// COM1, CONOUT$, ...) once the trailing dots and blanks that Windows drops are gone.
+// COM1, CONOUT$, ...) once the trailing dots and blanks that Windows drops are gone. Bytes from
+// 0x80 up are the parts of UTF-8 characters and never a separator, a colon or a control.
 int name_is_safe(const char *name);
 // 1 for a name Windows opens as a device (CON, COM1, "nul.txt", "COM1   "), whatever its case.
+// Windows takes the superscripts 1, 2 and 3 for digits there: "COM¹" in UTF-8, or as the one byte
+// of code page 1252 on a system that ignores the UTF-8 code page.
 int is_device_name(const char *name);
 // 1 for a path that names a file on a local drive: a relative path (".." allowed: it only reads) or
 // "X:\...". Refused: network and device paths ("\\host\share", "//x", "\\.\", "\\?\"), "X:name"

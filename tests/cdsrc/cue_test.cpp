@@ -207,6 +207,11 @@ TEST(cue_parse, track_table_rules) {
          {{"C:\\cd\\g.bin", 2000 * S}},
          {"1 audio start=4294967295 sectors=0 size=2352 offset=10101763077840 file=C:\\cd\\g.bin"},
          "C:\\cd\\g.bin"},
+        {"utf8_name_after_a_byte_order_mark", G,
+         "\xEF\xBB\xBF" "FILE \"Espa\xC3\xB1" "a.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n",
+         {{"C:\\cd\\Espa\xC3\xB1" "a.bin", 100 * S}},
+         {"1 data start=0 sectors=100 size=2352 offset=0 file=C:\\cd\\Espa\xC3\xB1" "a.bin"},
+         "C:\\cd\\Espa\xC3\xB1" "a.bin"},
         // 99999999999 saturates at 2^31 - 1 (formatted input's limit) before the arithmetic.
         {"oversized_numbers_saturate", G,
          "FILE \"g.bin\" BINARY\nTRACK 99999999999 AUDIO\nINDEX 01 99999999999:00:00\n",

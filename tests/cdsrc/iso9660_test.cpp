@@ -167,6 +167,19 @@ TEST(iso_copy, a_failed_write_names_the_file) {
     cd_close(s);
 }
 
+// A file whose path would not fit is named by the destination and its path below it, whole: never
+// by a path cut to the buffer (which could end inside a UTF-8 character).
+TEST(iso_copy, a_path_that_does_not_fit_is_named_whole) {
+    cd_source *s = open_bytes(small_volume().bytes());
+    ASSERT_NE(s, nullptr);
+    std::string dest = temp_dir("long");
+    dest += "\\" + std::string(PATH_TEXT - 12 - dest.size() - 1, 'x');  // 508 bytes: dest\DIR\SUB\FILE is 521
+    log_capture log;
+    EXPECT_EQ(cd_copy_all(s, dest.c_str(), NULL), 0);
+    EXPECT_EQ(log.text(), "cannot write " + dest + "\\DIR\\SUB\\FILE\n");
+    cd_close(s);
+}
+
 // Records that a crafted image could use to escape the destination, or to make a walk endless.
 TEST(iso_copy, hostile_directories_stay_bounded_and_inside) {
     iso_builder b;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """emblem.exe against ffmpeg's FLI/FLC and IFF decoders.
 
-For every generated picture (tests/tools/anim.py) and every real animation, the palette indices of
+For every generated picture (tools/formats/anim.py) and every real animation, the palette indices of
 the first frame must equal ffmpeg's (-pix_fmt pal8), and the PNG must hold exactly those indices
 through the colour rule: components summing below 60 transparent, the rest opaque; animation
 frames cut to their first band of visible rows and stretched by 1.2 (rounded), PBM pictures as
@@ -16,8 +16,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.environ["TOOLS"])
-import anim  # noqa: E402
 from wine_tools import *  # noqa: E402,F403
+import anim  # noqa: E402
 
 check = Checks()
 

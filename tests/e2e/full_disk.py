@@ -101,9 +101,10 @@ try:
             ok = rc == 1 and not os.path.exists(target)  # refused before anything was written
             kind = "ERROR: not enough free space"
         else:
-            # An ERROR line comes last, after a line that names the file that could not be written.
+            # An ERROR line comes last, after a line that names the file that could not be written and
+            # just after the system's reason.
             named = [l for l in log if l.startswith(("cannot write T:", "write failed: T:", "ERROR: cannot write T:"))]
-            ok = rc == 1 and named != [] and log[-1].startswith("ERROR: ")
+            ok = rc == 1 and named != [] and log[-2:-1] == [REASON_DISK_FULL] and log[-1].startswith("ERROR: ")
             kind = log[-1].split(" T:\\")[0] if log else "no log"
         check(ok, f"{what}: {kind}")
         outcomes[kind] = outcomes.get(kind, 0) + 1

@@ -62,7 +62,8 @@ def icotool_list(ico):
 
 
 def extracted_ico(exe, out):
-    subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "-o", out, exe], capture_output=True)
+    """The icon written in language 0 (the setup has its own beside it, in US English)."""
+    subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "--language=0", "-o", out, exe], capture_output=True)
     return read(out) if os.path.exists(out) else b""
 
 
@@ -91,9 +92,9 @@ for name, picture in pictures.items():
     got = wrestool_list(setup)
     check(set(got) == set(setup_resources) | ICON_RESOURCES, f"{name}: the setup keeps its resources beside the icon: "
                                                              f"{sorted(got)}")
-    for rtype, rname, _ in setup_resources:
-        check(wrestool_raw(setup, rtype, rname) == wrestool_raw(setup_exe, rtype, rname),
-              f"{name}: resource {rtype}/{rname} of the setup unchanged")
+    for rtype, rname, language in setup_resources:
+        check(wrestool_raw(setup, rtype, rname, language) == wrestool_raw(setup_exe, rtype, rname, language),
+              f"{name}: resource {rtype}/{rname}/{language} of the setup unchanged")
 
     # The icon file as wrestool rebuilds it from the group is the one emblem wrote. wrestool 0.32
     # ends its file with 104 zero bytes (also for an icon linked in by windres).

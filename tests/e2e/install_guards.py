@@ -79,32 +79,45 @@ def overlapping_folders():
           and tree(os.path.join(one, "game", "cd")) == before, f"a CD folder in the game folder: refused ({log[-1:]})")
 
 
+SPARE = os.path.join(os.path.dirname(PREFIX), "wineprefix-nocd")  # no CD-ROM drive to win over a sheet
+
+
 def cue_names():
     # Names that are no local file: a network share with a stream, a device path, a device, a stream.
-    names = {"unc": "\\\\dvhost\\share\\x.bin::$DATA", "devpath": "\\\\.\\COM1", "device": "COM1", "stream": "a.bin:s"}
-    beside = os.path.join(base, "beside")
+    # Given with /cd, and as the only sheet beside the setup in a prefix without a CD-ROM drive,
+    # which the setup tries at start-up.
+    names = {"unc": "\\\\dvhost\\share\\x.bin::$DATA", "devpath": "\\\\.\\COM1", "device": "COM1",
+             "stream": "a.bin:s"}
+    spare_env = dict(os.environ, WINEPREFIX=SPARE, WINEDEBUG="+file")
+    beside = os.path.join(SPARE, "drive_c", "dvguard-beside")
+    subprocess.run([WINE_RUN, "cmd", "/c", "exit"], env=dict(os.environ, WINEPREFIX=SPARE), capture_output=True,
+                   stdin=subprocess.DEVNULL, timeout=300)
+    shutil.rmtree(beside, ignore_errors=True)
     os.makedirs(beside)
     shutil.copy(os.path.join(BIN, "drovenhelm_setup.exe"), beside)
-    for kind, name in names.items():
-        sheet = os.path.join(work, f"{kind}.cue")
-        with open(sheet, "w") as f:
-            f.write(f'FILE "{name}" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
-        for how in ("/cd", "beside"):
-            if how == "beside":
-                for old in os.listdir(beside):
-                    if old.endswith(".cue"):
-                        os.remove(os.path.join(beside, old))
-                shutil.copy(sheet, beside)
-                env = dict(os.environ, WINEDEBUG="+file")
-                p = subprocess.run([WINE_RUN, "C:\\dvguard\\beside\\drovenhelm_setup.exe", "/silent", "/cd",
-                                    "C:\\missing.iso", "/dir", "C:\\dvguard\\x"], env=env, capture_output=True,
-                                   stdin=subprocess.DEVNULL, timeout=120)
-                rc, trace = p.returncode, p.stderr.decode("latin-1")
-            else:
-                rc, _, trace = silent(winpath(sheet), "C:\\dvguard\\x", debug="+file")
-            # Wine names what it opens in its file channel; the sheet's own name holds none of these.
-            opened = [l for l in trace.splitlines() if re.search(r"dvhost|COM1|a\.bin:s|a\.bin\\\\:s", l, re.I)]
-            check(rc == 1 and opened == [], f"cue FILE {name!r} ({how}): never opened, source refused {opened[:2]}")
+    try:
+        for kind, name in names.items():
+            sheet = os.path.join(work, f"{kind}.cue")
+            with open(sheet, "w") as f:
+                f.write(f'FILE "{name}" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
+            for old in os.listdir(beside):
+                if old.endswith(".cue"):
+                    os.remove(os.path.join(beside, old))
+            shutil.copy(sheet, beside)
+            p = subprocess.run([WINE_RUN, "C:\\dvguard-beside\\drovenhelm_setup.exe", "/silent", "/cd", "C:\\missing.iso",
+                                "/dir", "C:\\dvguard-beside\\x"], env=spare_env, capture_output=True,
+                               stdin=subprocess.DEVNULL, timeout=120)
+            tried = [l for l in p.stderr.decode("latin-1").splitlines() if f"{kind}.cue" in l]
+            runs = [("/cd", *silent(winpath(sheet), "C:\\dvguard\\x", debug="+file")[::2]),
+                    ("beside", p.returncode, p.stderr.decode("latin-1"))]
+            for how, rc, trace in runs:
+                # Wine names what it opens in its file channel; the sheet's own name holds none of these.
+                opened = [l for l in trace.splitlines() if re.search(r"dvhost|COM1|a\.bin:s", l, re.I)]
+                check(rc == 1 and opened == [] and (how == "/cd" or tried),
+                      f"cue FILE {name!r} ({how}): never opened, source refused {opened[:2]}")
+    finally:
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=SPARE), capture_output=True)
+        shutil.rmtree(beside, ignore_errors=True)
 
 
 def planted_links():
@@ -139,6 +152,22 @@ def planted_links():
             os.remove(at)
 
 
+def link_at_the_uninstallers_copy():
+    # Stage 1 copies itself into %TEMP% before it starts stage 2: never through a link planted there.
+    rc, _, _ = silent(winpath(iso), "C:\\dvguard\\unlink")
+    victim = os.path.join(base, "copy-victim")
+    with open(victim, "wb") as f:
+        f.write(b"victim of the uninstaller's copy")
+    at = os.path.join(temp, "drovenhelm_uninstall.exe")
+    if os.path.lexists(at):
+        os.remove(at)
+    os.symlink(victim, at)
+    rc, _, _ = run_exe("C:\\dvguard\\unlink\\uninstall.exe", "/uninstall", "/quiet", timeout=120)
+    check(rc == 1 and read(victim) == b"victim of the uninstaller's copy" and os.path.exists(os.path.join(base, "unlink", "game")),
+          f"a link at %TEMP%\\drovenhelm_uninstall.exe: not written through, nothing removed, exit code {rc}")
+    os.remove(at)
+
+
 def claims_of_a_small_image():
     # 2,000 names for one 3 MiB file: genisoimage writes hard links as records sharing one extent.
     src = os.path.join(work, "claims")
@@ -161,9 +190,11 @@ def claims_of_a_small_image():
 
 
 try:
-    for scenario in (game_folder_not_ours, overlapping_folders, cue_names, planted_links, claims_of_a_small_image):
+    for scenario in (game_folder_not_ours, overlapping_folders, cue_names, planted_links, link_at_the_uninstallers_copy,
+                     claims_of_a_small_image):
         scenario()
 finally:
+    reg_delete(UNINSTALL_KEY)  # the installs here registered themselves; none of them stays
     shutil.rmtree(base, ignore_errors=True)
     shutil.rmtree(work, ignore_errors=True)
 check.finish()

@@ -100,7 +100,8 @@ for form, (cd, audio_tracks) in forms.items():
     log = setup_log() or []
     want_log = [f"Install to {win_target}", None,
                 "CD music: 2 tracks" if audio_tracks else
-                "No CD audio tracks in this source - the game's music needs an image with its tracks (.nrg or .cue/.bin).",
+                "No CD audio tracks in this source - the game's music needs a form of the CD that keeps them: a "
+                "cue sheet (.cue), a Nero image (.nrg), a CloneCD image (.ccd) or an Alcohol image (.mds).",
                 "Setting up the game files ...", "Done."]
     body = log[log.index(f"Install to {win_target}"):] if f"Install to {win_target}" in log else []
     ok = len(body) == 5 and body[1].startswith("Copying ") and [b for i, b in enumerate(body) if i != 1] == [w for w in want_log if w]
@@ -115,6 +116,14 @@ for exe, want in (("uninstall.exe", expected_version_fields("Drovenhelm - Vessik
                   ("drovenhelm.exe", expected_version_fields("Drovenhelm", "drovenhelm.exe"))):
     got = version_fields(os.path.join(last, exe))
     check(got == want, f"the installed {exe}'s version information\n{diff(want, got, 'want', 'got')}")
+
+# The icons as wrestool takes them out: the installed uninstaller shows the setup's own, the game the
+# one made from the CD's title animation.
+icons = {exe: wrestool_raw(exe, 14, 1) for exe in (setup_exe, os.path.join(last, "uninstall.exe"),
+                                                   os.path.join(last, "drovenhelm.exe"))}
+mine, uninstaller, game = icons.values()
+check(len(mine) == 104 and uninstaller == mine and game not in (b"", mine),
+      "uninstall.exe carries the setup's icon group, the game its own")
 
 # The shortcuts as another reader sees them.
 for link in shortcut_files():
@@ -229,9 +238,9 @@ blocked = os.path.join(base, "blocked")
 os.makedirs(os.path.join(blocked, "drovenhelm.exe"))
 rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\blocked")
 log = setup_log() or []
-check(rc == 1 and log[-2].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error ")
-      and log[-1] == "ERROR: cannot write C:\\dvinst\\blocked\\drovenhelm.exe"
-      and os.path.isdir(os.path.join(blocked, "drovenhelm.exe")), f"executable cannot be written: {log[-2:]}")
+check(rc == 1 and log[-3].startswith("cannot write C:\\dvinst\\blocked\\drovenhelm.exe (error ")
+      and log[-2:] == [REASON_ACCESS_DENIED, "ERROR: cannot write C:\\dvinst\\blocked\\drovenhelm.exe"]
+      and os.path.isdir(os.path.join(blocked, "drovenhelm.exe")), f"executable cannot be written: {log[-3:]}")
 check(not os.path.exists(os.path.join(blocked, "uninstall.exe")), "a failed install writes no uninstaller")
 
 # The audio stage fails: the sheet's audio BIN is missing. Its own line ends the install.
@@ -249,8 +258,9 @@ check(not os.path.exists(os.path.join(base, "fail-audio", "drovenhelm.exe")), "n
 os.makedirs(os.path.join(base, "fail-hd", "game", "hd", "README"))
 rc = silent("/cd", forms["iso"][0], "/dir", "C:\\dvinst\\fail-hd")
 log = setup_log() or []
-want = ["cannot write C:\\dvinst\\fail-hd\\game\\hd\\README", "ERROR: cannot write C:\\dvinst\\fail-hd\\game\\hd\\README"]
-check(rc == 1 and log[-2:] == want, f"hard-disk files fail: {log[-2:]}")
+want = ["cannot write C:\\dvinst\\fail-hd\\game\\hd\\README", REASON_ACCESS_DENIED,
+        "ERROR: cannot write C:\\dvinst\\fail-hd\\game\\hd\\README"]
+check(rc == 1 and log[-3:] == want, f"hard-disk files fail: {log[-3:]}")
 
 # The setup's own resources: the game executable in US English, and the manifest.
 res = wrestool_list(setup_exe)
@@ -262,7 +272,14 @@ check((24, "1", 1033) in res and 'name="DrovenhelmVessik.Setup"' in manifest and
       and 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in manifest
       and 'publicKeyToken="6595b64144ccf1df"' in manifest and ">true</dpiAware>" in manifest,
       "the manifest (24/1, 1033): identity, description, common controls 6, DPI-aware")
-check(set(res) == {(10, "GAMEEXE", 1033), (24, "1", 1033), VERSION_RESOURCE}, f"and the version information: {sorted(res)}")
+check(set(res) == {(10, "GAMEEXE", 1033), (24, "1", 1033), VERSION_RESOURCE} | SETUP_ICON_RESOURCES,
+      f"and the version information and the setup's icon, its first icon group: {sorted(res)}")
+ico = os.path.join(base, "setup.ico")
+subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "-o", ico, setup_exe], check=True)
+listing = [line.split() for line in subprocess.run(["icotool", "-l", ico], capture_output=True, text=True).stdout.splitlines()]
+want = [["--icon", f"--index={i + 1}", f"--width={s}", f"--height={s}", "--bit-depth=32", "--palette-size=0"]
+        for i, s in enumerate(ICON_SIZES)]
+check(listing == want, f"the setup's icon: icotool -l lists 16 to 256 at 32 bits: {listing}")
 got = version_fields(setup_exe)
 want = expected_version_fields("Drovenhelm - Vessik Setup", "drovenhelm_setup.exe")
 check(got == want, f"the setup's version information\n{diff(want, got, 'want', 'got')}")

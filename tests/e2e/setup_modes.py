@@ -88,10 +88,21 @@ try:
     check(line == f"defaults: cd 'C:\\dvmodes\\images\\{first_game}' dir 'C:\\Games\\Drovenhelm PC'",
           f"the first game image of the listing wins ({order}): {line}")
 
-    folder = os.path.join(nocd_c, "dvmodes", "others")
-    exe = setup_beside(folder, {"c.iso.bak": iso, "d.bin": iso, "e.nrg": iso, "f.iso": not_game})
-    rc, line = defaults_line(exe, env)
-    check(line == "defaults: cd '' dir 'C:\\Games\\Drovenhelm PC'", f".bak, .bin, .nrg are never tried: {line}")
+    # Each image form the search tries, alone beside the setup with its data file, is found; a lone
+    # .bin (a cue sheet's data file, which would install without the sheet's music) is not tried.
+    alone = (
+        ("Nero", {"g.nrg": "gamecd.nrg"}, "g.nrg"),
+        ("CloneCD", {"g.ccd": "gamecd.ccd", "g.img": "gamecd.img"}, "g.ccd"),
+        ("Alcohol", {"g.mds": "gamecd-mds.mds", "g.mdf": "gamecd-mds.mdf"}, "g.mds"),
+        ("lone .bin", {"g.bin": "gamecd.iso"}, None),
+        ("only others", {"c.iso.bak": "gamecd.iso", "e.nrg": "gamecd.iso", "f.iso": not_game}, None),
+    )
+    for what, files, found in alone:
+        folder = os.path.join(nocd_c, "dvmodes", what.replace(" ", "-").replace(".", ""))
+        exe = setup_beside(folder, {name: os.path.join(gamecd, src) for name, src in files.items()})
+        rc, line = defaults_line(exe, env)
+        cd = f"C:\\dvmodes\\{os.path.basename(folder)}\\{found}" if found else ""
+        check(line == f"defaults: cd '{cd}' dir 'C:\\Games\\Drovenhelm PC'", f"{what} beside the setup: {line}")
 
     # A temporary folder whose path leaves no room for the log's name: no log, the install still runs.
     # The same run with a shorter folder shows that the log would have gone there.

@@ -289,7 +289,7 @@ static void install_with_user_file(const std::string &cd, const std::string &dir
     spit(dir + "\\" + user_file, user_bytes);
 }
 
-TEST(fault_sweep, uninstall) {
+TEST(sweep, uninstall) {
     std::string cd = testdata("sweepcd\\sweepcd.cue");
     std::string base = temp_dir("sweep-uninstall");
     const std::string removed = "Drovenhelm has been removed.";
@@ -346,9 +346,9 @@ TEST(fault_sweep, uninstall) {
     remove_tree(base);
 }
 
-TEST(fault_sweep, folder) { sweep("folder", "sweepcd\\tree"); }
-TEST(fault_sweep, iso) { sweep("iso", "sweepcd\\sweepcd.iso"); }
-TEST(fault_sweep, cue_bin) { sweep("cue_bin", "sweepcd\\sweepcd.cue"); }
+TEST(sweep, folder) { sweep("folder", "sweepcd\\tree"); }
+TEST(sweep, iso) { sweep("iso", "sweepcd\\sweepcd.iso"); }
+TEST(sweep, cue_bin) { sweep("cue_bin", "sweepcd\\sweepcd.cue"); }
 // Its audio files are decoded by libraries that do not survive a failed allocation.
-TEST(fault_sweep, cue_audio_files) { sweep("cue_audio_files", "sweepcd\\sweepcd-audio.cue", false); }
-TEST(fault_sweep, nrg) { sweep("nrg", "sweepcd\\sweepcd.nrg"); }
+TEST(sweep, cue_audio_files) { sweep("cue_audio_files", "sweepcd\\sweepcd-audio.cue", false); }
+TEST(sweep, nrg) { sweep("nrg", "sweepcd\\sweepcd.nrg"); }

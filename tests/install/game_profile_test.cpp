@@ -75,7 +75,7 @@ TEST(game_install_files, failures) {
     CreateDirectoryA((hd + "\\A.DAT").c_str(), NULL);  // a folder stands where the file goes
     EXPECT_EQ(game_install_files(cd.c_str(), hd.c_str()), 0);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"ERROR: the copied CD is empty",
-                                                     "cannot write " + hd + "\\A.DAT",
+                                                     "cannot write " + hd + "\\A.DAT", "reason: Access denied.",
                                                      "ERROR: cannot write " + hd + "\\A.DAT"}));
     EXPECT_FALSE(exists(hd + "\\CD.DAT"));
 }

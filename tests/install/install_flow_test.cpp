@@ -155,7 +155,7 @@ TEST(do_install, a_late_full_disk_leaves_no_cut_program) {
          {"ERROR: cannot write the game executable's icon", "Done."}},
         {"and the program cannot be written again", true, true, false, false, 0, false, false,
          {"ERROR: cannot write the game executable's icon", "write failed: %s\\drovenhelm.exe",
-          "ERROR: cannot write %s\\drovenhelm.exe"}},
+          "reason: Disk full.", "ERROR: cannot write %s\\drovenhelm.exe"}},
         {"the uninstaller's copy is cut short", false, false, true, false, 1, true, false,
          {"cannot write %s\\uninstall.exe", "Done."}},
         // Nothing was changed: the program is not written again (here that would fail).

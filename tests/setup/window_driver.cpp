@@ -15,6 +15,8 @@
 //   focus                     the index of the child that has the keyboard focus, -1 for none
 //   widths I                  JSON: the width in pixels of each line of child I's text (each item of a
 //                             list box), measured with the font the child draws with (by window_hook)
+//   icon                      "W H PIXELS": the icon in the window's caption, its pixels in hex (bytes
+//                             blue, green, red, alpha, top row first), read by window_hook
 //   kill                      ends the setup's process (cleanup after a failed check)
 //   attach                    loads window_hook.dll into the setup (see there)
 //   hold | release            holds the worker's log lines and end message, or lets them run
@@ -22,6 +24,7 @@
 //                             status line after each; ends when the install has ended
 #include <windows.h>
 #include <commctrl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -292,6 +295,34 @@ static int widths(HWND w, HWND c) {
     return 0;
 }
 
+static int icon(HWND w) {
+    enum { ICON_BYTES = 8 + 64 * 64 * 4 };
+    HMODULE mod = LoadLibraryA(hook_dll().c_str());
+    HOOKPROC proc = mod ? (HOOKPROC)(void *)GetProcAddress(mod, "window_hook_proc") : NULL;
+    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, ICON_BYTES, "drovenhelm_test_icon");
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, "drovenhelm_test_measured");
+    HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, mod, GetWindowThreadProcessId(w, NULL)) : NULL;
+    if (!map || !done || !hook) {
+        printf("cannot read the icon\n");
+        return 1;
+    }
+    PostMessageA(w, RegisterWindowMessageA("drovenhelm_test_icon"), 0, 0);
+    DWORD r = WaitForSingleObject(done, 10000);
+    UnhookWindowsHookEx(hook);
+    const uint8_t *view = (const uint8_t *)MapViewOfFile(map, FILE_MAP_READ, 0, 0, ICON_BYTES);
+    if (r != WAIT_OBJECT_0 || !view) {
+        printf("not read\n");
+        return 1;
+    }
+    int32_t width, height;
+    memcpy(&width, view, 4);
+    memcpy(&height, view + 4, 4);
+    printf("%d %d ", (int)width, (int)height);
+    for (int i = 0; i < width * height * 4; i++) printf("%02x", view[8 + i]);
+    printf("\n");
+    return 0;
+}
+
 static int set_free(int run) {
     HANDLE e = OpenEventA(EVENT_MODIFY_STATE, FALSE, "drovenhelm_test_free");
     if (!e) {
@@ -415,6 +446,7 @@ int main(int argc, char **argv) {
         HWND c = child(w, argv[2]);
         return c ? widths(w, c) : 1;
     }
+    if (strcmp(cmd, "icon") == 0) return icon(w);
     if (strcmp(cmd, "kill") == 0) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);

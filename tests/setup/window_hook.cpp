@@ -6,9 +6,11 @@
 // - WriteFile: calls from threads other than the window's are counted, to show how many blocks the
 //   install wrote next to how many progress messages it posted;
 // - CreateThread: the first DROVENHELM_TEST_FAIL_THREADS calls fail with ERROR_NOT_ENOUGH_MEMORY.
-// It also measures text for window_driver's "widths": a control's font belongs to this process.
+// It also measures text for window_driver's "widths" and reads the caption's icon for its "icon": a
+// control's font and the window's icon belong to this process.
 // The setup itself carries nothing for tests.
 #include <windows.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -157,11 +159,52 @@ static void measure(HWND c) {
     }
 }
 
+// The icon the caption shows (the window's own small one, else its class's small one, else the
+// class's large one: the order the caption takes them in), as its width, its
+// height and its pixels (32-bit, top row first, bytes blue, green, red, alpha) in the named mapping,
+// then the named event. A window without one gives 0 x 0.
+static void read_icon(HWND w) {
+    enum { ICON_BYTES = 8 + 64 * 64 * 4 };
+    HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "drovenhelm_test_icon");
+    uint8_t *view = map ? (uint8_t *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, ICON_BYTES) : NULL;
+    HICON icon = (HICON)SendMessageA(w, WM_GETICON, ICON_SMALL, 0);
+    if (!icon) icon = (HICON)GetClassLongPtrA(w, GCLP_HICONSM);
+    if (!icon) icon = (HICON)GetClassLongPtrA(w, GCLP_HICON);
+    ICONINFO info = {};
+    BITMAP bm = {};
+    if (view && icon && GetIconInfo(icon, &info) && info.hbmColor && GetObjectA(info.hbmColor, sizeof bm, &bm) &&
+        bm.bmWidth <= 64 && bm.bmHeight <= 64) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = bm.bmWidth;
+        bi.bmiHeader.biHeight = -bm.bmHeight;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        HDC dc = GetDC(NULL);
+        if (GetDIBits(dc, info.hbmColor, 0, bm.bmHeight, view + 8, &bi, DIB_RGB_COLORS) == bm.bmHeight) {
+            memcpy(view, &bm.bmWidth, 4);
+            memcpy(view + 4, &bm.bmHeight, 4);
+        }
+        ReleaseDC(NULL, dc);
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    if (view) UnmapViewOfFile(view);
+    if (map) CloseHandle(map);
+    HANDLE done = OpenEventA(EVENT_MODIFY_STATE, FALSE, "drovenhelm_test_measured");
+    if (done) {
+        SetEvent(done);
+        CloseHandle(done);
+    }
+}
+
 extern "C" __declspec(dllexport) LRESULT CALLBACK window_hook_proc(int code, WPARAM wp, LPARAM lp) {
     static LONG started;
     if (InterlockedExchange(&started, 1) == 0) attach();
     const MSG *m = (const MSG *)lp;
     if (code == HC_ACTION && wp == PM_REMOVE && m->message == RegisterWindowMessageA("drovenhelm_test_widths"))
         measure((HWND)m->lParam);
+    if (code == HC_ACTION && wp == PM_REMOVE && m->message == RegisterWindowMessageA("drovenhelm_test_icon"))
+        read_icon(m->hwnd);
     return CallNextHookEx(NULL, code, wp, lp);
 }

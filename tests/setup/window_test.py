@@ -1,7 +1,9 @@
 """The setup window under Xvfb, driven from outside by window_driver: its controls, the flows of an
 install (empty field, failure, success, Play), stopping an install, the progress messages of one
-install, a worker that cannot be started, the keyboard alone (xdotool), and the layout at 150% scaling
-with a line wider than the list. Screenshots of each state go to TEST_BIN/window/shots."""
+install, a worker that cannot be started, the keyboard alone (xdotool), the layout at 150% scaling
+with a line wider than the list, and a read-only install folder. Screenshots of each state go to
+TEST_BIN/window/shots. Arguments name the flows to run (all but read_only_target without them), and
+then the folder is TEST_BIN/window-<names>."""
 import glob
 import json
 import os
@@ -15,14 +17,15 @@ if not os.environ.get("DISPLAY"):
     sys.exit(77)
 
 sys.path.insert(0, os.environ["TOOLS"])
-from wine_tools import BIN, WINE_RUN, Checks, winpath  # noqa: E402
+from wine_tools import BIN, REASON_ACCESS_DENIED, REASON_NO_MEMORY, WINE_RUN, Checks, read_png, run_exe, \
+    setup_log, winpath  # noqa: E402
 
 TEST_BIN = os.environ["TEST_BIN"]
 PREFIX = os.environ["WINEPREFIX"]
 DRIVER = os.path.join(TEST_BIN, "window_driver.exe")
 SETUP = os.path.join(BIN, "drovenhelm_setup.exe")
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-WORK = os.path.join(TEST_BIN, "window")
+WORK = os.path.join(TEST_BIN, "-".join(["window"] + sys.argv[1:]))
 SHOTS = os.path.join(WORK, "shots")
 
 READY = "Ready. About 500 MB of free space is needed."
@@ -36,6 +39,8 @@ TABSTOP, HSCROLL, VSCROLL = 0x10000, 0x100000, 0x200000
 # Child indices in creation order.
 E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, STATUS, LIST, INSTALL, CLOSE, PROG = \
     2, 3, 4, 6, 7, 8, 9, 11, 12, 13, 14, 10
+# What a running install has read already: disabled while it runs.
+LOCKED = (E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK)
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
@@ -90,6 +95,11 @@ def texts(d):
     return [c["text"] for c in d["controls"]]
 
 
+def enabled(d, indices=LOCKED):
+    """IsWindowEnabled of each of the controls."""
+    return [d["controls"][i]["enabled"] for i in indices]
+
+
 def box(title, text, buttons):
     b = json.loads(drv("box", 10000))
     found = sorted((c["id"], c["text"].replace("&", "")) for c in b["controls"] if c["class"].lower() == "button"
@@ -110,6 +120,24 @@ def shoot(name, rect):
     os.remove(full)
     colours = subprocess.run(["/usr/bin/identify", "-format", "%k", out], capture_output=True, text=True).stdout
     check(int(colours or 0) > 8, f"screenshot {name}.png shows the window ({colours} colours)")
+
+
+def caption_icon():
+    """The side of the icon in the window's caption and its pixels as (r, g, b, a) tuples, top row first."""
+    w, h, data = (drv("icon").split() + ["", ""])[:3]
+    raw = bytes.fromhex(data)
+    return int(w), int(h), [(raw[i + 2], raw[i + 1], raw[i], raw[i + 3]) for i in range(0, len(raw), 4)]
+
+
+def setup_icon(side):
+    """The pixels of the setup's own icon of that side, as wrestool and icotool take it from the program."""
+    ico, out = os.path.join(WORK, "setup-icon.ico"), os.path.join(WORK, "setup-icon")
+    subprocess.run(["wrestool", "-x", "--type=14", "--name=1", "-o", ico, SETUP], check=True)
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    subprocess.run(["icotool", "-x", f"--width={side}", "-o", out, ico], check=True)
+    pngs = glob.glob(os.path.join(out, "*.png"))
+    return [p for row in read_png(pngs[0])[2] for p in row] if len(pngs) == 1 else []
 
 
 class Setup:
@@ -146,6 +174,10 @@ class Setup:
                 self.p.wait(20)
             except subprocess.TimeoutExpired:
                 self.p.kill()
+
+    def full_log(self):
+        """The window's own last line after a failed install."""
+        return f"The full log is in {winpath(self.temp)}\\drovenhelm_setup.log."
 
     def log(self):
         with open(os.path.join(self.temp, "drovenhelm_setup.log"), encoding="latin-1") as f:
@@ -195,18 +227,28 @@ LINKS = [p for u in USERS for p in (os.path.join(u, "Desktop", "Drovenhelm.lnk")
          os.path.join(u, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "Drovenhelm.lnk"))]
 
 
-@flow
-def main_flow():
-    """controls, empty fields, a failed install, a held install with No, every line, Play"""
-    dir_a = winpath(os.path.join(WORK, "inst-a"))
-    s = Setup("main", "/cd", SMALL_CD, "/dir", dir_a, "/nodesktop")
+class MainRun:
+    """What the scenarios of main_flow share: one setup window, its install folder, and what the
+    scenarios before found (the failed installs' lines, the relative folder, the listed lines)."""
+
+    def __init__(self):
+        self.dir_a = winpath(os.path.join(WORK, "inst-a"))
+        self.s = Setup("main", "/cd", SMALL_CD, "/dir", self.dir_a, "/nodesktop")
+        self.failed_lines = []
+        self.rel = os.path.join(WORK, "rel", "inst")
+        self.items = []
+
+
+def window_as_built(m):
+    """The window and every control as built at 96 DPI; both shortcut boxes ticked despite
+    /nodesktop; the bar's range."""
     d = dump()
     check(d["title"] == "Drovenhelm - Vessik Setup" and d["class"] == "DrovenhelmSetup", f"title {d['title']!r}")
     check(d["client"] == [630, 420], f"client area {d['client']}")
     # The system adds WS_VISIBLE and WS_CLIPSIBLINGS to the style, and WS_EX_WINDOWEDGE for the caption.
     check(d["style"] & ~0x14000000 == 0x00CA0000 and d["exstyle"] & ~0x100 == 0,
           f"window style {d['style']:#x}, extended {d['exstyle']:#x}")
-    want_table = table(SMALL_CD, dir_a)
+    want_table = table(SMALL_CD, m.dir_a)
     check(len(d["controls"]) == len(want_table), f"{len(d['controls'])} controls")
     for want, c in zip(want_table, d["controls"]):
         # The list box drops its scroll bars while its lines fit; checked again once they overflow.
@@ -218,21 +260,26 @@ def main_flow():
     check([c["check"] for c in boxes] == [1, 1], "both shortcut boxes ticked despite /nodesktop")
     prog = d["controls"][PROG]
     check((prog["low"], prog["high"], prog["pos"]) == (0, 1000, 0), f"progress range {prog['low']}..{prog['high']}")
+    w, h, pixels = caption_icon()
+    check(w == h == 16 and pixels == setup_icon(16), f"the caption shows the setup's own 16-pixel icon ({w} x {h})")
     shoot("ready", d["rect"])
 
-    # The file dialog starts with the image's name, or with none for a folder; cancelled, it changes nothing.
+
+def pickers_cancelled_and_picked(m):
+    """The file dialog starts with the image's name, or with none for a folder; cancelled, it changes
+    nothing. The folder picker starts at the desktop, and OK there puts the desktop's folder into the
+    field. The install folder's picker, cancelled, keeps the folder."""
     for field, name in ((SMALL_CD, "drovenhelm.iso"), ("D:\\", "")):
         drv("set", E_CD, field)
         drv("click", IMAGE)
         b = json.loads(drv("box", 10000))
         shown = [c["text"] for c in b["controls"] if c["id"] == 1148]  # the file name box
         types = [c["text"] for c in b["controls"] if c["id"] == 1136]  # the type filter
-        check(b["title"] == "Drovenhelm CD" and shown == [name] and types == ["CD images (*.iso;*.cue;*.bin)"],
+        check(b["title"] == "Drovenhelm CD" and shown == [name] and types == ["CD images (*.iso;*.cue;*.bin;*.nrg;*.ccd;*.mds)"],
               f"Image... on {field!r}: title {b['title']!r}, name {shown}, type {types}")
         drv("answer", IDCANCEL)
         drv("box-gone", 5000)
         check(dump()["controls"][E_CD]["text"] == field, "cancelled file dialog keeps the field")
-    # The folder picker starts at the desktop; OK there puts the desktop's folder into the field.
     drv("click", FOLDER)
     b = json.loads(drv("box", 10000))
     check("Drovenhelm CD (drive or folder)" in [c["text"] for c in b["controls"]], "Folder... shows its title")
@@ -244,9 +291,12 @@ def main_flow():
     drv("box", 10000)
     drv("answer", IDCANCEL)
     drv("box-gone", 5000)
-    check(dump()["controls"][E_DIR]["text"] == dir_a, "cancelled folder picker keeps the field")
+    check(dump()["controls"][E_DIR]["text"] == m.dir_a, "cancelled folder picker keeps the field")
 
-    for cd, folder in (("", dir_a), (SMALL_CD, "")):
+
+def empty_fields(m):
+    """Install with the CD field or the folder field empty asks for both and stays Ready."""
+    for cd, folder in (("", m.dir_a), (SMALL_CD, "")):
         drv("set", E_CD, cd)
         drv("set", E_DIR, folder)
         drv("click", INSTALL)
@@ -257,10 +307,11 @@ def main_flow():
         check(t[STATUS] == READY and t[INSTALL] == "Install" and t[CLOSE] == "Cancel",
               f"empty field {'CD' if not cd else 'folder'}: still Ready")
 
-    # Two failed installs, the second appending to the first one's lines: a readable volume that is not
-    # the game's CD, then an image that does not exist.
-    drv("set", E_DIR, dir_a)
-    failed_lines = []
+
+def failed_installs(m):
+    """Two failed installs, the second appending to the first one's lines: a readable volume that is
+    not the game's CD, then an image that does not exist. Install is offered again after each."""
+    drv("set", E_DIR, m.dir_a)
     for cd, reason in ((winpath(os.path.join(os.environ["TESTDATA"], "volume.iso")), "this is not the Drovenhelm CD"),
                        (winpath(os.path.join(WORK, "missing.iso")), "the CD is not a readable disc, image or folder")):
         drv("set", E_CD, cd)
@@ -268,17 +319,20 @@ def main_flow():
         drv("wait-text", CLOSE, "Close", 30000)
         d = dump()
         c = d["controls"]
-        check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and c[INSTALL]["enabled"],
-              f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r} enabled {c[INSTALL]['enabled']}")
-        failed_lines += [f"Install to {dir_a}", f"ERROR: {reason}"]
-        check(c[LIST]["items"] == failed_lines, f"failed install lists {c[LIST]['items']}")
+        check(c[STATUS]["text"] == FAILED and c[INSTALL]["text"] == "Install" and all(enabled(d, LOCKED + (INSTALL,))),
+              f"failed install: status {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, enabled {enabled(d, LOCKED + (INSTALL,))}")
+        m.failed_lines += [f"Install to {m.dir_a}", f"ERROR: {reason}", m.s.full_log()]
+        check(c[LIST]["items"] == m.failed_lines, f"failed install lists {c[LIST]['items']}")
     shoot("failed", d["rect"])
 
-    # A third install, held at its first log line; the folder is relative and must become absolute.
+
+def held_install_goes_on_after_no(m):
+    """A third install into a relative folder, held at its first log line: Install disabled, Cancel
+    offered, the old lines kept. The close box, clicked with the real mouse, asks; No lets the
+    install go on."""
     for link in LINKS:
         if os.path.exists(link):
             os.remove(link)
-    rel = os.path.join(WORK, "rel", "inst")
     drv("set", E_CD, MANY_CD)
     drv("set", E_DIR, "rel\\inst")
     drv("hold")
@@ -286,10 +340,11 @@ def main_flow():
     drv("wait-text", STATUS, "Installing...", 10000)
     d = dump()
     c = d["controls"]
-    check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == failed_lines,
+    check(not c[INSTALL]["enabled"] and c[CLOSE]["text"] == "Cancel" and c[LIST]["items"] == m.failed_lines,
           "Installing: Install disabled, Cancel, the old lines kept")
+    check(not any(enabled(d)) and c[CLOSE]["enabled"], f"Installing: the fields, pickers and boxes disabled "
+          f"({enabled(d)}), Cancel enabled")
     shoot("installing", d["rect"])
-    # The close box, clicked with the real mouse, asks; No lets the install go on.
     x, y = drv("closebox").split()
     subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], check=True)
     b = box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
@@ -298,7 +353,13 @@ def main_flow():
     drv("answer", IDNO)
     drv("box-gone", 5000)
     t = texts(dump())
-    check(t[STATUS] == "Installing..." and s.p.poll() is None, "after No the install goes on")
+    check(t[STATUS] == "Installing..." and m.s.p.poll() is None, "after No the install goes on")
+
+
+def installed_with_every_line(m):
+    """Released, the install appends, selects and shows every line and ends Installed (Play, Close,
+    a full bar, a list that overflows); the list holds the log's lines; the relative folder became
+    absolute and holds the game; both shortcuts are made despite /nodesktop."""
     out = drv("follow", 30000, expect=None)
     print(out.rstrip())
     check("FAIL" not in out and out.rstrip().endswith("ended"),
@@ -309,19 +370,27 @@ def main_flow():
     check(c[STATUS]["text"] == INSTALLED and c[INSTALL]["text"] == "Play" and c[INSTALL]["enabled"]
           and c[CLOSE]["text"] == "Close" and c[PROG]["pos"] == 1000,
           f"Installed: {c[STATUS]['text']!r}, {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, bar {c[PROG]['pos']}")
+    check(all(enabled(d)), f"Installed: the fields, pickers and boxes enabled again ({enabled(d)})")
     check(c[LIST]["style"] & ~HSCROLL == 0x50A00100 and len(c[LIST]["items"]) > 7,
           f"{len(c[LIST]['items'])} lines overflow: list box style {c[LIST]['style']:#x}")
-    log = s.log()
+    log = m.s.log()
+    logged = [i for i in c[LIST]["items"] if i != m.s.full_log()]
     check(log[:2] == ["setup started", f"defaults: cd 'D:\\' dir 'C:\\Games\\Drovenhelm PC'"]
-          and c[LIST]["items"] == log[2:], f"the list holds every line logged since the window exists ({len(log)})")
+          and logged == log[2:], f"the list holds every line logged since the window exists ({len(log)}), and the "
+          f"log's path after each failed install")
+    rel = m.rel
     check(f"Install to {winpath(rel)}" in c[LIST]["items"], f"relative folder made absolute: {winpath(rel)}")
     check(os.path.isfile(os.path.join(rel, "drovenhelm.exe")) and os.path.isdir(os.path.join(rel, "game", "cd", "MANY")),
           "installed into the absolute folder")
     check(all(os.path.isfile(p) for p in LINKS) and LINKS, f"both shortcuts made despite /nodesktop: {LINKS}")
     shoot("installed", d["rect"])
+    m.items = logged
 
-    # Progress: the last install's messages, between the end of the one before and its own.
-    rec = s.records()
+
+def progress_of_one_install(m):
+    """The last install's progress messages, between the end of the one before and its own: at most
+    1001 for more than 1001 blocks written, rising strictly to 1000; every posted line was listed."""
+    rec = m.s.records()
     ends = [i for i, r in enumerate(rec) if r.startswith("done ")]
     check([rec[i][:6] for i in ends] == ["done 0", "done 0", "done 1"], f"installs ended: {[rec[i] for i in ends]}")
     posts = [int(r.split()[1]) for r in rec[ends[-2]:ends[-1]] if r.startswith("progress ")]
@@ -330,8 +399,12 @@ def main_flow():
           f"one install: {len(posts)} progress messages for {writes} blocks written")
     check(all(a < b for a, b in zip(posts, posts[1:])) and posts[-1] == 1000,
           f"progress rises strictly to 1000 ({posts[:3]} ... {posts[-3:]})")
-    check([r[4:] for r in rec if r.startswith("log ")] == c[LIST]["items"], "every posted line reached the list")
+    check([r[4:] for r in rec if r.startswith("log ")] == m.items, "every posted line reached the list")
 
+
+def play_runs_the_game(m):
+    """Play ends the setup with exit code 0 and runs the game in the install folder."""
+    s, rel = m.s, m.rel
     drv("click", INSTALL)
     code = s.exit_code()
     check(code == 0, f"Play: exit code {code}")
@@ -343,7 +416,20 @@ def main_flow():
         cwd, cmd = f.read().replace("\r", "").splitlines()[:2]
     check(cwd == winpath(rel) and "drovenhelm.exe" in cmd.lower() and winpath(rel).lower() in cmd.lower(),
           f"the game ran in {cwd!r} as {cmd!r}")
-    return s
+
+
+@flow
+def main_flow():
+    """one window through its states, one named scenario after another"""
+    m = MainRun()
+    try:
+        for scenario in (window_as_built, pickers_cancelled_and_picked, empty_fields, failed_installs,
+                         held_install_goes_on_after_no, installed_with_every_line, progress_of_one_install,
+                         play_runs_the_game):
+            print(f"  {scenario.__name__}")
+            scenario(m)
+    finally:
+        m.s.end()
 
 
 @flow
@@ -365,17 +451,26 @@ def stop_yes():
 
 @flow
 def finished_while_asking():
-    """the install ends while the question is open: Yes closes normally, exit code 0"""
-    s = Setup("asking", "/cd", SMALL_CD, "/dir", winpath(os.path.join(WORK, "inst-asking")))
+    """the install ends while the question that Esc asked is open: the question closes itself, the
+    window shows the finished state, Close then ends the setup with exit code 0"""
+    s = Setup("asking", "/cd", MANY_CD, "/dir", winpath(os.path.join(WORK, "inst-asking")))
     drv("hold")
     drv("click", INSTALL)
     drv("wait-text", STATUS, "Installing...", 10000)
-    drv("close")
+    focus_setup()
+    keys("Escape")
     box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
     drv("release")
-    drv("wait-text", STATUS, INSTALLED, 30000)
-    drv("box", 1000)  # still asking
-    drv("answer", IDYES)
+    drv("wait-text", STATUS, INSTALLED, 60000)
+    gone = subprocess.run([WINE_RUN, DRIVER, "box-gone", "5000"], stdin=subprocess.DEVNULL,
+                          capture_output=True).returncode == 0
+    d = dump()
+    c = d["controls"]
+    check(gone and s.p.poll() is None, "the question closed itself, the setup goes on")
+    check((c[INSTALL]["text"], c[INSTALL]["enabled"], c[CLOSE]["text"], c[PROG]["pos"], all(enabled(d))) ==
+          ("Play", 1, "Close", 1000, True), f"the finished state: {c[INSTALL]['text']!r}, {c[CLOSE]['text']!r}, "
+          f"bar {c[PROG]['pos']}, fields enabled {enabled(d)}")
+    drv("click", CLOSE)
     code = s.exit_code()
     check(code == 0, f"exit code {code}")
     return s
@@ -402,8 +497,9 @@ def thread_fails():
     d = dump()
     c = d["controls"]
     check(c[INSTALL]["enabled"] and c[INSTALL]["text"] == "Install" and c[CLOSE]["text"] == "Cancel"
-          and c[LIST]["items"] == [line] and c[LIST]["cursel"] == 0, f"Ready again, the reason listed: {c[LIST]['items']}")
-    check(s.log()[-1] == line, "the reason is in the log file")
+          and c[LIST]["items"] == [REASON_NO_MEMORY, line] and c[LIST]["cursel"] == 1,
+          f"Ready again, the reason listed: {c[LIST]['items']}")
+    check(s.log()[-2:] == [REASON_NO_MEMORY, line], f"the reason is in the log file: {s.log()[-2:]}")
     shoot("thread-failed", d["rect"])
     # Ready for real: the next Install runs, and Close then needs no question.
     drv("click", INSTALL)
@@ -439,26 +535,47 @@ def focused():
 
 @flow
 def keyboard():
-    """Tab, typing, Space, Enter and Esc alone: fields, boxes, Install, the question, Play"""
+    """Tab, typing, Space, Enter and Esc alone: the focus at start and after each picker and message
+    box, fields, boxes, Install, the question, Play"""
     for link in LINKS:
         if os.path.exists(link):
             os.remove(link)
     s = Setup("keys")
     focus_setup()
+    # The CD field has the focus from the start, its text selected: typing replaces it.
+    check(focused() == E_CD, f"at start the focus is on child {focused()}, the CD field is {E_CD}")
+    type_text("cd\\drovenhelm.iso")
+    check(texts(dump())[E_CD] == "cd\\drovenhelm.iso", f"typed at start, the CD field reads {texts(dump())[E_CD]!r}")
     order = []
-    for _ in range(10):
+    for _ in range(9):
         keys("Tab")
         order.append(focused())
     stops = [E_CD, IMAGE, FOLDER, E_DIR, BROWSE, START, DESK, INSTALL, CLOSE]
-    check(order == stops + [E_CD], f"Tab visits {order}")
+    check(order == stops[1:] + stops[:1], f"Tab visits {order}")
     keys("shift+Tab")
     check(focused() == CLOSE, "Shift+Tab goes back")
-    # Tab into a field selects its text, so typing replaces it; the next Tab moves on and keeps it.
-    keys("Tab")
-    type_text("cd\\drovenhelm.iso")
-    keys("Tab")
-    check(focused() == IMAGE, "Tab leaves the CD field for Image...")
+    # Each picker opened with Space and left with Esc, and the message box of an Install without a
+    # folder left with Enter, gives the focus back to the control that opened it: Tab moves on from
+    # there and no field changes. Tab into the folder field selects its text: Backspace empties it.
     keys("Tab", "Tab")
+    for opener, key, then, after in ((IMAGE, "Escape", FOLDER, ()), (FOLDER, "Escape", E_DIR, ("BackSpace", "Tab")),
+                                     (BROWSE, "Escape", START, ("Tab", "Tab")), (INSTALL, "Return", CLOSE, ())):
+        fields = texts(dump())[E_CD], texts(dump())[E_DIR]
+        check(focused() == opener, f"child {opener} has the focus before Space")
+        keys("space")
+        drv("box", 10000)
+        keys(key)
+        drv("box-gone", 5000)
+        back = focused()
+        keys("Tab")
+        now = focused()
+        check((back, now) == (opener, then) and (texts(dump())[E_CD], texts(dump())[E_DIR]) == fields,
+              f"after the box of child {opener}: the focus is on {back}, Tab moves it to {now}, the fields read "
+              f"{texts(dump())[E_CD]!r}, {texts(dump())[E_DIR]!r}")
+        if after:
+            keys(*after)
+    keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
+    check(focused() == E_DIR, "Shift+Tab back to the folder field")
     type_text("keys\\inst")
     keys("Tab", "Tab", "Tab", "space")
     c = dump()["controls"]
@@ -468,14 +585,17 @@ def keyboard():
     drv("hold")
     keys("Return")
     drv("wait-text", STATUS, "Installing...", 10000)
+    check(focused() == CLOSE, f"installing, the focus left the disabled box for Cancel: {focused()}")
     keys("Return")  # the disabled Install must not start a second install
     keys("Escape")
     box(BOX_TITLE, "Stop the installation?", [(IDYES, "Yes"), (IDNO, "No")])
     keys("n")
     drv("box-gone", 5000)
-    check(dump()["controls"][STATUS]["text"] == "Installing..." and s.p.poll() is None, "Esc, then No: the install goes on")
+    check(dump()["controls"][STATUS]["text"] == "Installing..." and s.p.poll() is None and focused() == CLOSE,
+          f"Esc, then No: the install goes on, the focus is back on Cancel ({focused()})")
     drv("release")
     drv("wait-text", STATUS, INSTALLED, 60000)
+    check(focused() == DESK, f"installed, the focus is back where Enter started the install: {focused()}")
     inst = os.path.join(WORK, "keys", "inst")
     check(os.path.isfile(os.path.join(inst, "drovenhelm.exe")), "Enter installed into the typed folder")
     check([os.path.exists(p) for p in LINKS] == [False, True] * len(USERS),
@@ -502,7 +622,8 @@ def set_dpi(dpi):
 @flow
 def scaled_150():
     """at 144 DPI every size is the table's times 1.5 and every text fits; a 248-character folder in
-    the list scrolls sideways to its end"""
+    the list scrolls sideways to its end; an install there, held and finished; the caption's icon is
+    the setup's of the system's small icon size"""
     long_dir = winpath(os.path.join(WORK, "long"))
     long_dir += "\\" + "d" * (248 - len(long_dir) - 1)
     set_dpi(144)
@@ -527,13 +648,69 @@ def scaled_150():
               f"the failed install lists its 248-character folder: {lst['items']}")
         check(lst["style"] & HSCROLL and widths and lst["hextent"] >= max(widths) > lst["w"],
               f"the list scrolls sideways: extent {lst['hextent']}, lines {widths}, width {lst['w']}")
-        shoot("dpi144", d["rect"])
+        shoot("dpi144-failed", d["rect"])
+        drv("set", E_CD, MANY_CD)
+        drv("set", E_DIR, winpath(os.path.join(WORK, "inst-144")))
+        drv("hold")
+        drv("click", INSTALL)
+        drv("wait-text", STATUS, "Installing...", 10000)
+        d = dump()
+        check(not any(enabled(d)), f"installing at 144 DPI: the fields, pickers and boxes disabled ({enabled(d)})")
+        shoot("dpi144-installing", d["rect"])
+        drv("release")
+        drv("wait-text", STATUS, INSTALLED, 60000)
+        d = dump()
+        check(all(enabled(d)) and texts(d)[INSTALL] == "Play", "installed at 144 DPI: Play, the fields enabled again")
+        shoot("dpi144-installed", d["rect"])
+        w, h, pixels = caption_icon()
+        check(w == h == scaled(16, 144) and pixels == setup_icon(w), f"the caption shows the setup's {w} x {h} icon")
         return s
     finally:
         set_dpi(96)
 
 
-for f in (main_flow, stop_yes, finished_while_asking, cancel_before_install, thread_fails, keyboard, scaled_150):
+@flow
+def read_only_target():
+    """a read-only drive as the install folder, in the window and silently: the system's reason just
+    before the ERROR line, in the list and in the log; the window's last line names the log. The tests
+    run as root, for whom file modes stop nothing: the drive is a read-only tmpfs (exit 77 without root)"""
+    mnt, drive = os.path.join(WORK, "readonly"), os.path.join(PREFIX, "dosdevices", "w:")
+    os.makedirs(mnt, exist_ok=True)
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64m", "tmpfs", mnt],
+                                           capture_output=True).returncode != 0:
+        print("no tmpfs can be mounted here (it needs root)")
+        raise SystemExit(77)
+    s = None
+    try:
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(mnt, drive)
+        s = Setup("readonly", "/cd", SMALL_CD, "/dir", "W:\\dv")
+        drv("click", INSTALL)
+        drv("wait-text", CLOSE, "Close", 30000)
+        d = dump()
+        c = d["controls"]
+        want = [REASON_ACCESS_DENIED, "ERROR: cannot create the install folder", s.full_log()]
+        check(c[STATUS]["text"] == FAILED and c[LIST]["items"][-3:] == want and c[LIST]["cursel"] == len(c[LIST]["items"]) - 1,
+              f"the list ends with the reason, the ERROR line and the log's path: {c[LIST]['items']}")
+        check(s.log()[-2:] == want[:2], f"the log ends with the reason and the ERROR line: {s.log()[-2:]}")
+        shoot("read-only", d["rect"])
+        drv("click", CLOSE)
+        check(s.exit_code() == 0, "Close after the failed install: exit code 0")
+        rc, _, _ = run_exe(SETUP, "/silent", "/cd", SMALL_CD, "/dir", "W:\\dv")
+        log = setup_log() or []
+        check(rc == 1 and log[-2:] == want[:2], f"silently: exit code {rc}, the log ends {log[-2:]}")
+    finally:
+        if s:
+            s.end()
+        if os.path.lexists(drive):
+            os.remove(drive)
+        subprocess.run(["umount", mnt])
+
+
+# The flows named on the command line, or all of them.
+for f in [globals()[name] for name in sys.argv[1:]] or (main_flow, stop_yes, finished_while_asking,
+                                                          cancel_before_install, thread_fails, keyboard, scaled_150):
     f()
 
 print(f"screenshots in {SHOTS}")

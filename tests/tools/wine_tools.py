@@ -4,9 +4,13 @@ import os
 import re
 import struct
 import subprocess
+import sys
 import zlib
 
-from iso_info import iso_info_listing
+# The format writers and readers that the tools share with the tests: anim, iso2raw, iso_info.
+FORMATS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "formats")
+sys.path.insert(0, FORMATS)
+from iso_info import iso_info_listing  # noqa: E402
 
 WINE_RUN = os.environ["WINE_RUN"]
 BIN = os.environ["BIN"]
@@ -81,15 +85,24 @@ def wrestool_list(exe):
     return out
 
 
-def wrestool_raw(exe, rtype, name):
-    """The bytes of one resource (wrestool -x --raw)."""
-    return subprocess.run(["wrestool", "-x", "--raw", f"--type={rtype}", f"--name={name}", exe],
+def wrestool_raw(exe, rtype, name, language=None):
+    """The bytes of one resource (wrestool -x --raw), of every language or of the one given."""
+    chosen = [] if language is None else [f"--language={language}"]
+    return subprocess.run(["wrestool", "-x", "--raw", f"--type={rtype}", f"--name={name}", *chosen, exe],
                           capture_output=True).stdout
 
+
+# The line before a failed step's ERROR line: the system's words (FormatMessageA under Wine 8) for
+# the errors the tests cause.
+REASON_ACCESS_DENIED = "reason: Access denied."
+REASON_NO_MEMORY = "reason: Not enough memory."
+REASON_DISK_FULL = "reason: Disk full."
 
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 # What the setup writes into the game executable: RT_ICON 1-7 and RT_GROUP_ICON 1, language 0.
 ICON_RESOURCES = {(3, str(k), 0) for k in range(1, 8)} | {(14, "1", 0)}
+# The setup's own icon, drawn by tools/setup-icon: RT_ICON 1-7 and its RT_GROUP_ICON 1, US English.
+SETUP_ICON_RESOURCES = {(3, str(k), 1033) for k in range(1, 8)} | {(14, "1", 1033)}
 # The version information that each of our programs carries: RT_VERSION 1, US English.
 VERSION_RESOURCE = (16, "1", 1033)
 

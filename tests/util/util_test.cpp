@@ -6,6 +6,7 @@
 #include "import_swap.h"
 #include "support.h"
 #include "util/state.h"
+#include "util/text.h"
 #include "util/util.h"
 
 TEST(setup_log, lines_are_flushed_and_cut_at_1023) {
@@ -16,6 +17,57 @@ TEST(setup_log, lines_are_flushed_and_cut_at_1023) {
     std::string big(2000, 'a');
     setup_log("%s", big.c_str());
     EXPECT_EQ(log.lines().at(1), std::string(1023, 'a'));
+}
+
+// Text cut to its buffer ends with its last whole UTF-8 character: log lines, box texts and
+// descriptions never hold the first bytes of one.
+TEST(fmt_cut, cuts_between_characters) {
+    struct {
+        const char *why;
+        std::string text;
+        size_t size;
+        std::string want;
+    } cases[] = {
+        {"fits", "\xC5\x81\xC3\xB3", 5, "\xC5\x81\xC3\xB3"},
+        {"two bytes, cut after the first", "a\xC5\x81", 3, "a"},
+        {"three bytes, cut after two", "ab\xE9\x9B\xB7", 5, "ab"},
+        {"four bytes, cut after three", "x\xF0\x9F\x8E\xB2", 5, "x"},
+        {"cut right after a whole one", "\xE9\x9B\xB7z", 4, "\xE9\x9B\xB7"},
+        {"ASCII as before", "abcdef", 4, "abc"},
+        {"8-bit text: a stray continuation byte stays", "ab\xA9" "cd", 4, "ab\xA9"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        char buf[16];
+        EXPECT_EQ(std::string(fmt_cut(buf, c.size, "%s", c.text.c_str())), c.want);
+    }
+    log_capture log;
+    setup_log("%s", (std::string(1022, 'a') + "\xC3\xB1").c_str());
+    EXPECT_EQ(log.lines().at(0), std::string(1022, 'a'));
+}
+
+// Which names are UTF-8 decides which are converted from an 8-bit code page (text_from_disc).
+TEST(utf8_valid, what_utf8_is) {
+    const char *valid[] = {"", "README.TXT", "\xC3\xB1", "\xE9\x9B\xB7", "\xF0\x9F\x8E\xB2", "\xF4\x8F\xBF\xBF",
+                           "\xED\x9F\xBF"};
+    for (const char *t : valid) EXPECT_TRUE(utf8_valid(t, strlen(t))) << t;
+    const char *invalid[] = {"A\xF1O.DAT", "\xC3", "\x80", "\xC3\x28", "\xC0\xAF" /* overlong '/' */,
+                             "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xED\xA0\x80" /* a surrogate */,
+                             "\xF4\x90\x80\x80" /* past U+10FFFF */, "\xF5\x80\x80\x80", "\xE9\x9B"};
+    for (const char *t : invalid) EXPECT_FALSE(utf8_valid(t, strlen(t))) << t;
+}
+
+// This program runs in the system's code page (1252 in the test prefix), as on a Windows that
+// ignores the setup's manifest: names go as they are, as that system takes them. Nothing is cut.
+TEST(text_from_disc, outside_the_utf8_code_page_names_go_as_they_are) {
+    ASSERT_NE(GetACP(), (UINT)CP_UTF8);
+    char out[8];
+    EXPECT_TRUE(text_from_disc("A\xF1O", 3, out, sizeof out));
+    EXPECT_STREQ(out, "A\xF1O");
+    EXPECT_TRUE(text_from_disc("\xC3\xB1\0X", 4, out, sizeof out));
+    EXPECT_STREQ(out, "\xC3\xB1");  // a NUL byte ends a name
+    EXPECT_FALSE(text_from_disc("ABCDEFGH", 8, out, sizeof out));
+    EXPECT_FALSE(text_from_disc("ABCDEFG\xF1", 8, out, sizeof out));
 }
 
 TEST(setup_log, without_a_stream_it_writes_nothing_and_still_posts) {
@@ -43,6 +95,23 @@ TEST(progress, add_without_callback_only_counts) {
     progress p = {10, 100, NULL, NULL};
     progress_add(&p, 5);
     EXPECT_EQ(p.done, 15u);
+}
+
+TEST(name_is_safe, devices_separators_and_dots) {
+    const char *unsafe[] = {"", ".", "..", ". .", "..\\..\\VERSION.DLL", "A/B", "C:X", "TAB\tNAME",
+                            "CON", "con.txt", "Nul", "COM1", "LPT9.DAT", "AUX .X",
+                            // Trailing blanks and dots go before the comparison, whatever the length.
+                            "COM1      ", "NUL       ", "nul. . ", "com1 .txt", "LPT2 ", "PRN.TXT.",
+                            "CONIN$", "conout$.log", "CLOCK$",
+                            // Superscript 1, 2 and 3 are digits to Windows: in UTF-8 and as 1252's byte.
+                            "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xC2\xB2  ", "LPT\xB9", "com\xB3.dat"};
+    for (const char *n : unsafe) EXPECT_EQ(name_is_safe(n), 0) << n;
+    const char *safe[] = {"README.TXT", "..X", "CONSOLE", "COM0", "COM10", "LPT", "A B", "FILE.", "NULL.TXT",
+                          "CON1", "COM1X", "X.CON", "CLOCK",
+                          // Bytes of UTF-8 characters are never separators: "Ü.DAT", "Łódź 雷", "COM⁴", "COM¹X".
+                          "\xC3\x9C.DAT", "\xC5\x81\xC3\xB3" "d\xC5\xBA \xE9\x9B\xB7", "COM\xE2\x81\xB4",
+                          "COM\xC2\xB9X"};
+    for (const char *n : safe) EXPECT_EQ(name_is_safe(n), 1) << n;
 }
 
 TEST(make_dirs, creates_every_level_with_either_separator) {

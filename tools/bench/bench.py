@@ -2,8 +2,8 @@
 """Install benchmark: silent installs under Wine against native copies of the same bytes.
 
 Makes a game CD of realistic size in every form (make_bench_cd.py beside this script; the cue sheet
-also with its audio tracks as FLAC and as Ogg Vorbis files), then runs interleaved rounds: in each round every install, every stage measurement and every native baseline
-runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
+also with its audio tracks as FLAC and as Ogg Vorbis files), then runs interleaved rounds: in each
+round every install, every stage measurement and every native baseline runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
 command its output is removed, its input read into the page cache and the disk synced. Reports the
 medians of the rounds after a warm-up round, ratios taken within this run, and the setup's peak
 memory at two CD sizes.
@@ -25,7 +25,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats"))
 from iso_info import iso_info_listing  # noqa: E402
 
 MB = 1000 * 1000
@@ -34,6 +34,7 @@ ISO_SECTOR = 2048
 RAW_SECTOR = 2352
 
 TOP = BENCH = WORK = PREFIX = BIN = ""
+WINE_ENV = {}
 
 
 def winpath(path):
@@ -49,10 +50,12 @@ def q(path):
 
 
 def wine_env():
-    env = dict(os.environ)
-    env.update(WINEPREFIX=PREFIX, WINEARCH="win64", WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    return env
+    """The environment that cmake/wine-run.sh gives the tests' programs (cmake/wine-env.sh), in the
+    benchmark's prefix: the benchmark starts wine itself, so that GNU time measures wine."""
+    script = '. "$1" && env -0'
+    out = subprocess.run(["/bin/sh", "-c", script, "sh", os.path.join(TOP, "cmake", "wine-env.sh")],
+                         env=dict(os.environ, WINEPREFIX=PREFIX), capture_output=True, check=True).stdout
+    return dict(line.split("=", 1) for line in out.decode().split("\0") if line)
 
 
 def warm(paths):
@@ -75,7 +78,7 @@ def execute(cmd, wine):
     GNU time rather than wait4 from here: a child forked from this Python process starts with
     Python's pages resident, and the peak would keep them even after the exec."""
     if wine:
-        argv, env = ["/usr/bin/wine"] + cmd, wine_env()
+        argv, env = ["/usr/bin/wine"] + cmd, WINE_ENV
     else:
         argv, env = ["/bin/sh", "-c", cmd], None
     peak = os.path.join(WORK, "peak.txt")
@@ -93,12 +96,13 @@ def execute(cmd, wine):
 
 
 class Item:
-    """One measured command and its rounds. A round's time is the wall time, or for the read
-    pattern probe (inner) the time that the program measured itself."""
+    """One measured command and its rounds: key is how the report finds it, name what it prints. A
+    round's time is the wall time, or for the read pattern probe (inner) the time that the program
+    measured itself."""
 
-    def __init__(self, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0,
+    def __init__(self, key, name, cmd, wine=False, out=None, inputs=(), nbytes=0, check=None, inner=False, rc=0,
                  again=False):
-        self.name, self.cmd, self.wine, self.out, self.inputs = name, cmd, wine, out, list(inputs)
+        self.key, self.name, self.cmd, self.wine, self.out, self.inputs = key, name, cmd, wine, out, list(inputs)
         self.nbytes, self.check, self.inner, self.rc, self.again = nbytes, check, inner, rc, again
         self.times, self.peaks = [], []
 
@@ -131,7 +135,7 @@ class Item:
 
 def stamp_of(scale):
     h = hashlib.sha1(f"{scale}".encode())
-    for rel in ("tools/bench/make_bench_cd.py", "tests/tools/iso2raw.py", "tools/sample-cd/make_title.py"):
+    for rel in ("tools/bench/make_bench_cd.py", "tools/formats/iso2raw.py", "tools/sample-cd/make_title.py"):
         with open(os.path.join(TOP, rel), "rb") as f:
             h.update(f.read())
     return h.hexdigest()[:12]
@@ -163,15 +167,15 @@ class Cd:
         self.encoded = {ext: [n[:-4] + "." + ext for n in self.audio] for ext in ("flac", "ogg")}
         self.cue_flac = os.path.join(folder, "drovenhelm-flac.cue")
         self.cue_ogg = os.path.join(folder, "drovenhelm-ogg.cue")
-        # name, source, the files a full read of it takes, carries audio
+        # key, name, source, the files a full read of it takes, carries audio
         self.forms = [
-            ("folder", self.tree, [self.tree], False),
-            ("iso", self.iso, [self.iso], False),
-            ("raw bin", self.raw, [self.raw], False),
-            ("cue/bin", self.cue, [self.cue, self.raw] + self.audio, True),
-            ("nrg", self.nrg, [self.nrg], True),
-            ("cue/flac", self.cue_flac, [self.cue_flac, self.raw] + self.encoded["flac"], True),
-            ("cue/ogg", self.cue_ogg, [self.cue_ogg, self.raw] + self.encoded["ogg"], True),
+            ("folder", "folder", self.tree, [self.tree], False),
+            ("iso", "iso", self.iso, [self.iso], False),
+            ("raw", "raw bin", self.raw, [self.raw], False),
+            ("cue", "cue/bin", self.cue, [self.cue, self.raw] + self.audio, True),
+            ("nrg", "nrg", self.nrg, [self.nrg], True),
+            ("flac", "cue/flac", self.cue_flac, [self.cue_flac, self.raw] + self.encoded["flac"], True),
+            ("ogg", "cue/ogg", self.cue_ogg, [self.cue_ogg, self.raw] + self.encoded["ogg"], True),
         ]
 
     def wav_bytes(self):
@@ -244,8 +248,8 @@ def floor_list(cd, form, source, dest):
         return lines
     files, folders = iso_files(cd.iso)
     layout, tracks = report(source)
-    image = cd.raw if form == "cue/bin" else source
-    sector, offset, base = (RAW_SECTOR, 16, 0) if form == "cue/bin" else layout
+    image = cd.raw if form == "cue" else source
+    sector, offset, base = (RAW_SECTOR, 16, 0) if form == "cue" else layout
     for rel in folders:
         lines.append(f"D\t{w(os.path.join(dest, 'cd', rel))}")
     for rel, lba, size in files:
@@ -259,36 +263,36 @@ def floor_list(cd, form, source, dest):
 
 
 # The forms whose audio is decoded: floorcopy reads raw sectors, so they have no floor.
-DECODED = ("cue/flac", "cue/ogg")
+DECODED = ("flac", "ogg")
 
 
 def floor_items(cd, skipped):
     items = []
-    for name, source, files, audio in cd.forms:
-        if name in skipped or name in DECODED:
+    for form, name, source, files, audio in cd.forms:
+        if form in skipped or form in DECODED:
             continue
         dest = os.path.join(WORK, "floor")
-        listing = os.path.join(BENCH, "floor-" + name.replace("/", "-") + ".txt")
+        listing = os.path.join(BENCH, f"floor-{form}.txt")
         with open(listing, "w") as f:
-            f.write("\n".join(floor_list(cd, name, source, os.path.join(dest, "game"))) + "\n")
-        item = Item(f"floor {name}", [os.path.join(BIN, "floorcopy.exe"), winpath(listing)], wine=True, out=dest,
-                    inputs=files, nbytes=cd.installed_bytes(audio), check=install_check(cd, audio))
-        item.form = name
+            f.write("\n".join(floor_list(cd, form, source, os.path.join(dest, "game"))) + "\n")
+        item = Item(f"floor {form}", f"floor {name}", [os.path.join(BIN, "floorcopy.exe"), winpath(listing)],
+                    wine=True, out=dest, inputs=files, nbytes=cd.installed_bytes(audio), check=install_check(cd, audio))
+        item.form = form
         items.append(item)
     return items
 
 
-def install_items(cd, label, skipped, again=False):
+def install_items(cd, key, label, skipped, again=False):
     items = []
-    for name, source, files, audio in cd.forms:
-        if name in skipped:
+    for form, name, source, files, audio in cd.forms:
+        if form in skipped:
             continue
         dest = os.path.join(WORK, "install")
-        items.append(Item(f"{label}{name}", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
-                                             winpath(source), "/dir", winpath(dest)],
+        items.append(Item(f"{key} {form}", f"{label}{name}", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent",
+                                                             "/cd", winpath(source), "/dir", winpath(dest)],
                           wine=True, out=dest, inputs=files, nbytes=cd.installed_bytes(audio),
                           check=install_check(cd, audio), again=again))
-        items[-1].form = name
+        items[-1].form = form
     return items
 
 
@@ -302,34 +306,34 @@ def stage_items(cd):
     copy_ok = output_check(tree_bytes, cd.data_bytes)
     audio_ok = output_check(lambda out: sum_wavs(os.path.join(out, "cdaudio")), cd.wav_bytes())
     items = [
-        Item("wine: trivial program", [discinfo, "--help"], wine=True),
-        Item("setup refusing a missing CD", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
-                                             winpath(os.path.join(WORK, "no-such-cd")), "/dir",
-                                             winpath(os.path.join(WORK, "x"))], wine=True, rc=1),
-        Item("copy stage, folder", [discinfo, "--copy", winpath(out), winpath(cd.tree)], wine=True, out=out,
-             inputs=[cd.tree], nbytes=cd.data_bytes, check=copy_ok),
-        Item("copy stage, iso", [discinfo, "--copy", winpath(out), winpath(cd.iso)], wine=True, out=out,
+        Item("wine", "wine: trivial program", [discinfo, "--help"], wine=True),
+        Item("refusal", "setup refusing a missing CD", [os.path.join(BIN, "drovenhelm_setup.exe"), "/silent", "/cd",
+                                                        winpath(os.path.join(WORK, "no-such-cd")), "/dir",
+                                                        winpath(os.path.join(WORK, "x"))], wine=True, rc=1),
+        Item("copy folder", "copy stage, folder", [discinfo, "--copy", winpath(out), winpath(cd.tree)], wine=True,
+             out=out, inputs=[cd.tree], nbytes=cd.data_bytes, check=copy_ok),
+        Item("copy iso", "copy stage, iso", [discinfo, "--copy", winpath(out), winpath(cd.iso)], wine=True, out=out,
              inputs=[cd.iso], nbytes=cd.data_bytes, check=copy_ok),
-        Item("audio stage, cue/bin", [discinfo, "--audio", winpath(out), winpath(cd.cue)], wine=True, out=out,
-             inputs=cd.audio + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
-        Item("audio stage, cue/flac", [discinfo, "--audio", winpath(out), winpath(cd.cue_flac)], wine=True, out=out,
-             inputs=cd.encoded["flac"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
-        Item("audio stage, cue/ogg", [discinfo, "--audio", winpath(out), winpath(cd.cue_ogg)], wine=True, out=out,
-             inputs=cd.encoded["ogg"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
-        Item("iso: seek + 2048 B read a sector", [readpat, "sectors", "2048", "0", winpath(cd.iso)],
+        Item("audio cue", "audio stage, cue/bin", [discinfo, "--audio", winpath(out), winpath(cd.cue)], wine=True,
+             out=out, inputs=cd.audio + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("audio flac", "audio stage, cue/flac", [discinfo, "--audio", winpath(out), winpath(cd.cue_flac)],
+             wine=True, out=out, inputs=cd.encoded["flac"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("audio ogg", "audio stage, cue/ogg", [discinfo, "--audio", winpath(out), winpath(cd.cue_ogg)],
+             wine=True, out=out, inputs=cd.encoded["ogg"] + [cd.raw], nbytes=cd.wav_bytes(), check=audio_ok),
+        Item("iso sectors", "iso: seek + 2048 B read a sector", [readpat, "sectors", "2048", "0", winpath(cd.iso)],
              wine=True, inputs=[cd.iso], nbytes=sectors * ISO_SECTOR, inner=True),
-        Item("iso: 64 KiB reads", [readpat, "blocks", "65536", winpath(cd.iso)],
+        Item("iso 64k", "iso: 64 KiB reads", [readpat, "blocks", "65536", winpath(cd.iso)],
              wine=True, inputs=[cd.iso], nbytes=os.path.getsize(cd.iso), inner=True),
-        Item("iso: 1 MiB reads", [readpat, "blocks", "1048576", winpath(cd.iso)],
+        Item("iso 1m", "iso: 1 MiB reads", [readpat, "blocks", "1048576", winpath(cd.iso)],
              wine=True, inputs=[cd.iso], nbytes=os.path.getsize(cd.iso), inner=True),
-        Item("raw bin: seek + 2048 B read a sector", [readpat, "sectors", "2352", "16", winpath(cd.raw)],
+        Item("raw sectors", "raw bin: seek + 2048 B read a sector", [readpat, "sectors", "2352", "16", winpath(cd.raw)],
              wine=True, inputs=[cd.raw], nbytes=sectors * ISO_SECTOR, inner=True),
-        Item("audio: open + seek + 75-sector read", [readpat, "reopen", "176400"] + wav,
+        Item("audio reopen", "audio: open + seek + 75-sector read", [readpat, "reopen", "176400"] + wav,
              wine=True, inputs=cd.audio, nbytes=cd.audio_bytes, inner=True),
-        Item("audio: 1 MiB reads, one open", [readpat, "blocks", "1048576"] + wav,
+        Item("audio 1m", "audio: 1 MiB reads, one open", [readpat, "blocks", "1048576"] + wav,
              wine=True, inputs=cd.audio, nbytes=cd.audio_bytes, inner=True),
     ]
-    return {i.name: i for i in items}
+    return {i.key: i for i in items}
 
 
 def native_items(cd):
@@ -351,34 +355,34 @@ def native_items(cd):
     iso = cd.iso
     tree_ok = output_check(tree_bytes, cd.data_bytes)
     items = [
-        Item("cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes,
+        Item("cp", "cp -r", f"cp -r {q(cd.tree)} {q(out)}", out=out, inputs=[cd.tree], nbytes=cd.data_bytes,
              check=tree_ok),
-        Item("bchunk -w", f"mkdir -p {q(out)} && " + " && ".join(loop), out=out, inputs=cd.audio,
+        Item("bchunk", "bchunk -w", f"mkdir -p {q(out)} && " + " && ".join(loop), out=out, inputs=cd.audio,
              nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
-        Item("ffmpeg flac to wav", f"mkdir -p {q(out)} && " + decode["flac"], out=out, inputs=cd.encoded["flac"],
-             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
-        Item("ffmpeg ogg to wav", f"mkdir -p {q(out)} && " + decode["ogg"], out=out, inputs=cd.encoded["ogg"],
-             nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
-        Item("bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
+        Item("ffmpeg flac", "ffmpeg flac to wav", f"mkdir -p {q(out)} && " + decode["flac"], out=out,
+             inputs=cd.encoded["flac"], nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        Item("ffmpeg ogg", "ffmpeg ogg to wav", f"mkdir -p {q(out)} && " + decode["ogg"], out=out,
+             inputs=cd.encoded["ogg"], nbytes=cd.audio_bytes, check=output_check(sum_wavs, cd.wav_bytes())),
+        Item("bsdtar", "bsdtar -xf", f"mkdir -p {q(out)} && bsdtar -xf {q(iso)} -C {q(out)}", out=out, inputs=[iso],
              nbytes=cd.data_bytes, check=tree_ok),
-        Item("xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
+        Item("xorriso", "xorriso -extract", f"xorriso -osirrox on -indev {q(iso)} -extract / {q(out)} 2>/dev/null",
              out=out, inputs=[iso], nbytes=cd.data_bytes, check=tree_ok),
-        Item("7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes,
+        Item("7z", "7z x", f"7z x -y -bd {q(iso)} -o{q(out)} >/dev/null", out=out, inputs=[iso], nbytes=cd.data_bytes,
              check=tree_ok),
         # What one read call per 2048 bytes costs on this machine without Wine.
-        Item("dd bs=2048 of iso", f"dd if={q(iso)} of=/dev/null bs=2048 status=none", inputs=[iso],
+        Item("dd 2048", "dd bs=2048 of iso", f"dd if={q(iso)} of=/dev/null bs=2048 status=none", inputs=[iso],
              nbytes=os.path.getsize(iso)),
-        Item("dd bs=64k of iso", f"dd if={q(iso)} of=/dev/null bs=64k status=none", inputs=[iso],
+        Item("dd 64k", "dd bs=64k of iso", f"dd if={q(iso)} of=/dev/null bs=64k status=none", inputs=[iso],
              nbytes=os.path.getsize(iso)),
     ]
-    for name, _, files, _ in cd.forms:
+    for form, name, _, files, _ in cd.forms:
         paths = [f for f in files if not f.endswith(".cue")]
         if os.path.isdir(paths[0]):
             cmd, nbytes = f"find {q(paths[0])} -type f -exec cat {{}} + >/dev/null", cd.data_bytes
         else:
             cmd, nbytes = "cat " + " ".join(q(f) for f in paths) + " >/dev/null", sum(map(os.path.getsize, paths))
-        items.append(Item("cat " + name, cmd, inputs=paths, nbytes=nbytes))
-    return {i.name: i for i in items}
+        items.append(Item(f"cat {form}", "cat " + name, cmd, inputs=paths, nbytes=nbytes))
+    return {i.key: i for i in items}
 
 
 def accepted(source):
@@ -391,7 +395,7 @@ def rounds_line(item):
 
 
 def main():
-    global TOP, BENCH, WORK, PREFIX, BIN
+    global TOP, BENCH, WORK, PREFIX, BIN, WINE_ENV
     ap = argparse.ArgumentParser()
     ap.add_argument("--top", required=True, help="the source tree")
     ap.add_argument("--build", required=True, help="the build folder, with bin/")
@@ -415,7 +419,7 @@ def main():
     small = Cd(os.path.join(BENCH, "cd-small"), a.small)
     tiny = Cd(os.path.join(BENCH, "cd-tiny"), 0.001)
 
-    env = wine_env()
+    env = WINE_ENV = wine_env()
     # The prefix is made on first use. A Windows process left waiting keeps one Wine session (its
     # server and services) alive, so every measured start costs what a start in a running session
     # costs, not the start of a new session.
@@ -440,13 +444,13 @@ def measure(a, cd, sc, tiny, started):
     skipped = {}
     if not (accepted(cd.nrg) and accepted(sc.nrg)):
         skipped["nrg"] = "the setup does not accept the Nero image (discinfo refuses it)"
-    installs = install_items(cd, "", skipped)
+    installs = install_items(cd, "install", "", skipped)
     # The same installs from a smaller CD: the peak must not follow the CD's size.
-    small_installs = install_items(sc, "small CD: ", skipped)
+    small_installs = install_items(sc, "small", "small CD: ", skipped)
     # And from a CD of almost no bytes: what an install costs whatever the CD's size.
-    fixed_installs = [i for i in install_items(tiny, "tiny CD: ", skipped) if i.form in ("iso", "cue/bin")]
+    fixed_installs = [i for i in install_items(tiny, "tiny", "tiny CD: ", skipped) if i.form in ("iso", "cue")]
     # A repair or re-install: every file of an earlier install replaced.
-    reinstalls = [i for i in install_items(cd, "again: ", skipped, again=True) if i.form in ("iso", "cue/bin")]
+    reinstalls = [i for i in install_items(cd, "again", "again: ", skipped, again=True) if i.form in ("iso", "cue")]
     floors = floor_items(cd, skipped)
     stages = stage_items(cd)
     natives = native_items(cd)
@@ -458,11 +462,11 @@ def measure(a, cd, sc, tiny, started):
         print(f"round {r}{' (warm-up)' if r == 0 else ''} done at {time.perf_counter() - started:.0f} s",
               flush=True)
 
-    wine_kb = statistics.median(stages["wine: trivial program"].peaks)
+    wine_kb = statistics.median(stages["wine"].peaks)
     own = lambda kb: (kb - wine_kb) / 1024  # noqa: E731   MiB of the setup's own
-    med = lambda name: (stages.get(name) or natives[name]).median()  # noqa: E731
+    med = lambda key: (stages.get(key) or natives[key]).median()  # noqa: E731
     form_item = lambda items, form: next(i for i in items if i.form == form)  # noqa: E731
-    extractor = min(("bsdtar -xf", "xorriso -extract", "7z x"), key=med)
+    extractor = min(("bsdtar", "xorriso", "7z"), key=med)
 
     print()
     print(f"Install benchmark: game CD of {cd.data_bytes / MB:.0f} MB of data in {cd.files} files and "
@@ -480,30 +484,30 @@ def measure(a, cd, sc, tiny, started):
     print(f"{'':<8}{'':>5}{'':>10}{'':>6}{'+bchunk)':>9}{'native':>9}{'':>7}{sizes[0]:>12}{sizes[1]:>14}")
     ratios, floor_ratio = {}, {}
     largest = 0.0
-    for name, _, _, audio in cd.forms:
-        if name in skipped:
-            print(f"{name:<8}  skipped: {skipped[name]}")
+    for form, name, _, _, audio in cd.forms:
+        if form in skipped:
+            print(f"{name:<8}  skipped: {skipped[form]}")
             continue
-        item = form_item(installs, name)
+        item = form_item(installs, form)
         t = item.median()
         # The native way to the same WAVs: bchunk for raw tracks, ffmpeg decoding for encoded ones.
-        audio_native = (med(f"ffmpeg {name[4:]} to wav") if name in DECODED else med("bchunk -w")) if audio else 0
-        limit = med("cp -r") + audio_native
-        native = med("cp -r" if name == "folder" else extractor) + audio_native
-        ratios[name] = t / limit
+        audio_native = (med(f"ffmpeg {form}") if form in DECODED else med("bchunk")) if audio else 0
+        limit = med("cp") + audio_native
+        native = med("cp" if form == "folder" else extractor) + audio_native
+        ratios[form] = t / limit
         floor = f"{'-':>7}"
-        if name not in DECODED:
-            floor_ratio[name] = t / form_item(floors, name).median()
-            floor = f"{floor_ratio[name]:7.2f}"
+        if form not in DECODED:
+            floor_ratio[form] = t / form_item(floors, form).median()
+            floor = f"{floor_ratio[form]:7.2f}"
         p_full = own(max(item.peaks))
-        p_small = own(max(form_item(small_installs, name).peaks))
+        p_small = own(max(form_item(small_installs, form).peaks))
         largest = max(largest, p_full, p_small)
         print(f"{name:<8}{item.nbytes / MB:5.0f}{t:10.2f}{item.nbytes / MB / t:6.0f}{t / limit:9.2f}{t / native:9.2f}"
               f"{floor}{p_small:12.1f}{p_full:14.1f}   {rounds_line(item)}")
     print()
     print("÷(cp -r +bchunk): install time ÷ (cp -r of the extracted tree, + bchunk -w of the audio tracks for a")
     print("form that has them; for cue/flac and cue/ogg + ffmpeg decoding the same FLAC or Ogg files to WAV).")
-    print(f"÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {extractor};")
+    print(f"÷fastest native: ÷ (the fastest of bsdtar, xorriso and 7z on the ISO, here {natives[extractor].name};")
     print("cp -r for the folder; + the audio as above). Own peak: the setup's peak resident set less that of a")
     print(f"trivial Windows program ({wine_kb / 1024:.1f} MiB), the largest of the runs, at the two CD sizes.")
     print("÷floor: ÷ floorcopy, a program that reads the same bytes with the same fixed pattern and writes the same")
@@ -516,31 +520,31 @@ def measure(a, cd, sc, tiny, started):
         rate = f"{item.nbytes / MB / item.median():7.0f}" if item.nbytes > MB else f"{'':>7}"
         label = item.name + (" (inside)" if item.inner else "")
         print(f"{label:<46}{item.median():9.2f}{rate}   {rounds_line(item)}")
-    sectors = stages["iso: seek + 2048 B read a sector"].nbytes // ISO_SECTOR
-    per_sector = med("iso: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
-    per_sector_raw = med("raw bin: seek + 2048 B read a sector") - med("iso: 64 KiB reads")
-    per_open = med("audio: open + seek + 75-sector read") - med("audio: 1 MiB reads, one open")
+    sectors = stages["iso sectors"].nbytes // ISO_SECTOR
+    per_sector = med("iso sectors") - med("iso 64k")
+    per_sector_raw = med("raw sectors") - med("iso 64k")
+    per_open = med("audio reopen") - med("audio 1m")
     print()
     print(f"One seek and one 2048-byte read per sector cost {per_sector:.2f} s more than 64 KiB reads for the ISO "
           f"({per_sector / sectors * 1e6:.1f} µs a sector), {per_sector_raw:.2f} s for the raw data track.")
-    print(f"Without Wine one read call per 2048 bytes (dd bs=2048) takes {med('dd bs=2048 of iso'):.2f} s for the ISO, "
-          f"at 64 KiB {med('dd bs=64k of iso'):.2f} s.")
+    print(f"Without Wine one read call per 2048 bytes (dd bs=2048) takes {med('dd 2048'):.2f} s for the ISO, "
+          f"at 64 KiB {med('dd 64k'):.2f} s.")
     print(f"Opening the track's file for every 75 sectors of audio costs {per_open:.2f} s more than 1 MiB reads "
           f"from one open file.")
-    for name, extra in (("iso", per_sector), ("cue/bin", per_sector_raw + per_open)):
-        t = form_item(installs, name).median()
-        fixed = form_item(fixed_installs, name).median()
-        limit = med("cp -r") + (med("bchunk -w") if name == "cue/bin" else 0)
+    for form, name, extra in (("iso", "iso", per_sector), ("cue", "cue/bin", per_sector_raw + per_open)):
+        t = form_item(installs, form).median()
+        fixed = form_item(fixed_installs, form).median()
+        limit = med("cp") + (med("bchunk") if form == "cue" else 0)
         print(f"{name} install {t:.2f} s: {fixed:.2f} s of it whatever the CD's size (the tiny CD; Wine starting a "
-              f"program takes {med('wine: trivial program'):.2f} s), {extra:.2f} s the fixed read patterns; without "
+              f"program takes {med('wine'):.2f} s), {extra:.2f} s the fixed read patterns; without "
               f"them {(t - extra) / limit:.2f}× its native baseline.")
     if skipped:
         print("skipped: " + "; ".join(f"{k}: {v}" for k, v in skipped.items()))
     print(f"total time of the benchmark: {time.perf_counter() - started:.0f} s")
-    fixed_s = form_item(fixed_installs, "iso").median() - med("wine: trivial program")
-    print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue/bin']:.2f} peak_mb={largest:.1f} "
-          f"iso_floor={floor_ratio['iso']:.2f} cue_floor={floor_ratio['cue/bin']:.2f} folder={ratios['folder']:.2f} "
-          f"fixed_s={fixed_s:.2f} flac_dec={ratios['cue/flac']:.2f} ogg_dec={ratios['cue/ogg']:.2f}")
+    fixed_s = form_item(fixed_installs, "iso").median() - med("wine")
+    print(f"ratios: iso={ratios['iso']:.2f} cue={ratios['cue']:.2f} peak_mb={largest:.1f} "
+          f"iso_floor={floor_ratio['iso']:.2f} cue_floor={floor_ratio['cue']:.2f} folder={ratios['folder']:.2f} "
+          f"fixed_s={fixed_s:.2f} flac_dec={ratios['flac']:.2f} ogg_dec={ratios['ogg']:.2f}")
 
 
 if __name__ == "__main__":

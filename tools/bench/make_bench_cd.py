@@ -204,7 +204,7 @@ def main():
     audio = make_audio(out, a.scale)
     iso = os.path.join(out, "drovenhelm.iso")
     subprocess.run(["genisoimage", "-quiet", "-l", "-V", "DROVENHELM", "-o", iso, tree], check=True)
-    subprocess.run([sys.executable, os.path.join(TOP, "tests", "tools", "iso2raw.py"), "mode1", iso,
+    subprocess.run([sys.executable, os.path.join(TOP, "tools", "formats", "iso2raw.py"), "mode1", iso,
                     os.path.join(out, "track01.bin")], check=True)
     write_cue(out)
     encode_audio(out)

@@ -16,7 +16,7 @@ head -c 2500000 /dev/urandom > tree/DATA/LEVELS.DAT
 printf 'Drovenhelm sample CD\r\n' > tree/README.TXT
 python3 "$here/make_title.py" tree/TITLE.FLI
 genisoimage -quiet -l -V DROVENHELM -o drovenhelm.iso tree 2>/dev/null
-python3 "$here/../../tests/tools/iso2raw.py" mode1 drovenhelm.iso data.raw
+python3 "$here/../formats/iso2raw.py" mode1 drovenhelm.iso data.raw
 
 # Music: three short chords, 16-bit stereo at 44.1 kHz, each a whole number of 2352-byte sectors.
 sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw m2.raw synth 3 pluck C3 pluck E3 pluck G3 fade 0 3 1

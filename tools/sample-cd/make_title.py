@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Draws the sample CD's title animation: a golden shield with a dark letter D on black, written as
-a two-frame FLI (COLOR_64 palette, BRUN frame) by the test suite's encoder. Usage: make_title.py OUT"""
+a two-frame FLI (COLOR_64 palette, BRUN frame) by the encoder in tools/formats. Usage: make_title.py OUT"""
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats"))
 import anim  # noqa: E402
 
 W, H = 320, 200

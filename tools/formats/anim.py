@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes FLI/FLC animations and IFF "PBM " pictures from palette-index pictures, for the tests of
-the title picture decoders: a small encoder of our own, written to the format as other players
-read it (every file here is well formed).
+the title picture decoders and for the sample CD's title (tools/sample-cd): a small encoder of our
+own, written to the format as other players read it (every file here is well formed).
 
 FLI/FLC (little-endian): 128-byte header (0 file size, 4 magic 0xAF11 FLI or 0xAF12 FLC, 6 frames,
 8 width, 10 height, 12 depth 8, 80 offset of frame 1 (FLC)), then frames: 0 size, 4 type 0xF1FA,
@@ -12,7 +12,7 @@ PBM (big-endian): "FORM", length, "PBM ", then chunks BMHD (20 bytes), CMAP (3 b
 BODY (rows of the width rounded up to even, stored or ByteRun1-packed row by row).
 
 Usage: anim.py OUTDIR           writes every picture of cases() into OUTDIR.
-       anim.py --title OUT.FLI  writes the title animation of the generated game CD.
+       anim.py --title OUT.FLI  writes the title animation of the tests' game CD.
 """
 import os
 import struct
