@@ -30,12 +30,15 @@ static void check_table(const cd_track *t, int count, const char *data_file) {
         cue_file info = {TRACK_RAW, 0};
         int have = t[i].file[0] && measure_name(NULL, t[i].file, &info);
         // The kind is the content's; the type word can only make raw content of an audio track
-        // undecodable; a data track in an audio file refuses the whole sheet.
+        // undecodable; a data track in an audio file, or in one that cannot be read, refuses the
+        // whole sheet.
         int kind = t[i].kind;
         FUZZ_CHECK(have ? kind == info.kind || (info.kind == TRACK_RAW && kind == TRACK_UNKNOWN && t[i].audio)
                         : kind == TRACK_MISSING,
                    "track %d: kind %d, the file's %d (read: %d)", i, kind, info.kind, have);
-        FUZZ_CHECK(t[i].audio || kind == TRACK_RAW || kind == TRACK_MISSING, "track %d: data of kind %d", i, kind);
+        FUZZ_CHECK(t[i].audio || kind == TRACK_RAW, "track %d: data of kind %d", i, kind);
+        FUZZ_CHECK(t[i].file_bytes == (have ? info.bytes : 0), "track %d: file of %llu bytes, measured %llu", i,
+                   (unsigned long long)t[i].file_bytes, (unsigned long long)info.bytes);
         FUZZ_CHECK(kind == TRACK_RAW || kind == TRACK_MISSING || t[i].sector_size == 2352,
                    "track %d: an audio file's sectors of %u bytes", i, t[i].sector_size);
         uint64_t span = 0;

@@ -212,8 +212,9 @@ rm $h/track02.bin $h/track03.bin $h/data.bin $h/onebin.bin
 
 # --- the smallest game CD, for sweeps that install it once for every platform call ---------------
 # The signature files, the title animation, one file two folders down and one read-only file; as a
-# folder, an ISO, a cue sheet with one BIN (data track and two audio tracks of 4 and 3 sectors) and
-# a Nero image with the same audio tracks.
+# folder, an ISO, a cue sheet with one BIN (data track and two audio tracks of 4 and 3 sectors), a
+# cue sheet with the audio tracks as FLAC and Ogg Vorbis files, and a Nero image with the same audio
+# tracks.
 s=sweepcd/tree
 mkdir -p $s/DATA/SUB
 printf 'MZ launcher' > $s/SKIPIT.EXE
@@ -229,7 +230,12 @@ sox -q -n -r 44100 -c 2 -b 16 -e signed-integer -L -t raw sweepcd/a3.raw synth 0
 cat sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw > sweepcd/sweepcd.bin
 data=$(( $(stat -c %s sweepcd/raw.bin) / 2352 ))
 cue_sheet sweepcd.bin $data $((data + 4)) > sweepcd/sweepcd.cue
-rm sweepcd/raw.bin sweepcd/a2.raw sweepcd/a3.raw
+# The same CD with its audio tracks as a FLAC and an Ogg Vorbis file, the data track a BIN of its own.
+mv sweepcd/raw.bin sweepcd/data.bin
+flac $flac_raw -o sweepcd/track02.flac sweepcd/a2.raw
+oggenc -Q -r -B 16 -C 2 -R 44100 -q 4 -o sweepcd/track03.ogg sweepcd/a3.raw
+audio_sheet track02.flac WAVE track03.ogg MP3 > sweepcd/sweepcd-audio.cue
+rm sweepcd/a2.raw sweepcd/a3.raw
 python3 "$here/tools/make_nrg.py" --layout mode1 --audio 4:0 --audio 3:0 sweepcd/sweepcd.iso sweepcd/sweepcd.nrg
 
 # The smallest game CD as CHDs (chd/small-*.chd), small enough to seed the fuzz target.

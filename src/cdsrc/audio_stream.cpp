@@ -207,7 +207,7 @@ int audio_measure(const char *path, int *kind, uint64_t *bytes) {
     if (!a) return 0;
     start_result r = stream_start(a);
     *kind = a->kind < 0 ? TRACK_RAW : a->kind;
-    *bytes = r == START_OK ? pcm_sectors_of(a->sectors.total) * RAW_SECTOR : 0;
+    *bytes = r == START_OK ? audio_bytes_of(a) : 0;
     if (a->kind == TRACK_RAW) *bytes = a->file.size;
     audio_close(a);
     return r != START_UNREADABLE;
@@ -223,6 +223,8 @@ audio_stream *audio_open(const char *path, int kind) {
 }
 
 int audio_is(const audio_stream *a, const char *path) { return ascii_same(a->path, path); }
+
+uint64_t audio_bytes_of(const audio_stream *a) { return pcm_sectors_of(a->sectors.total) * RAW_SECTOR; }
 
 int audio_read(audio_stream *a, uint64_t first, uint32_t count, void *buf) {
     if (a->failed || first > pcm_sectors_of(a->sectors.total) || count > pcm_sectors_of(a->sectors.total) - first)

@@ -20,6 +20,8 @@ int audio_measure(const char *path, int *kind, uint64_t *bytes);
 audio_stream *audio_open(const char *path, int kind);
 // 1 when the stream decodes that file (names compared as the file system compares them).
 int audio_is(const audio_stream *a, const char *path);
+// The bytes of the file's decoded sectors, as audio_measure counts them.
+uint64_t audio_bytes_of(const audio_stream *a);
 // count decoded sectors from sector first on into buf (count * 2352 bytes, 2-byte aligned). A read
 // where the last one ended decodes only its own sectors; one that starts further back decodes the
 // file again from its start. 0 when the sectors lie past the file's end, or, with "cannot decode %s"

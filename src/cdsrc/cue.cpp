@@ -132,7 +132,6 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn 
     cue_file info = {TRACK_RAW, 0};  // the current file's, when have_info
     int have_info = 0, raw_word = 1;
     int have_data = 0, count = 0;
-    uint64_t file_bytes[MAX_TRACKS];  // of each track's file; ~0 when it cannot be read
     uint32_t base = 0;  // sectors in all files before the current one, modulo 2^32
     uint32_t sector_size = RAW_SECTOR;
     cd_track *cur = NULL;
@@ -165,7 +164,6 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn 
             have_info = file[0] && measure(user, file, &info);
         } else if (line_starts(&l, "TRACK")) {
             if (count >= TRACK_LIMIT) continue;  // the INDEX lines that follow land on the last track
-            file_bytes[count] = have_info ? info.bytes : ~(uint64_t)0;
             cur = &tracks[count++];
             memset(cur, 0, sizeof *cur);
             const char *q = skip_blanks(l.p + 5, l.e);
@@ -178,15 +176,21 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn 
                                                   : RAW_SECTOR;
             memcpy(cur->file, file, sizeof file);
             int kind = have_info ? info.kind : TRACK_MISSING;
-            if (kind != TRACK_RAW && kind != TRACK_MISSING && !cur->audio) {
-                setup_log("cannot read data track %d: %s is an audio file", cur->number, file);
+            // A data track must be raw sectors that can be read: a table without them would be
+            // taken for the CD's, and an audio file's decoded sectors are no data.
+            if (kind != TRACK_RAW && !cur->audio) {
+                if (kind == TRACK_MISSING)
+                    setup_log("cannot read data track %d: %s cannot be read", cur->number, file[0] ? file : "its file");
+                else
+                    setup_log("cannot read data track %d: %s is an audio file", cur->number, file);
                 data_file[0] = 0;
                 return 0;
             }
             if (kind == TRACK_RAW && cur->audio && have_info && !raw_word) kind = TRACK_UNKNOWN;
-            if (kind != TRACK_RAW && kind != TRACK_MISSING) sector_size = RAW_SECTOR;
+            if (track_decoded(kind)) sector_size = RAW_SECTOR;
             cur->kind = kind;
             cur->sector_size = sector_size;
+            cur->file_bytes = have_info ? info.bytes : 0;
         } else if (line_starts(&l, "INDEX 01") && cur) {
             uint32_t f = position(l.p + 8, l.e);
             cur->start_lba = f + base;
@@ -202,8 +206,8 @@ int cue_parse(const char *text, size_t len, const char *sheet_path, cue_file_fn 
         // File names in sheets rarely match the letter case on disk, and the file system ignores it.
         if (t->file[0] && i + 1 < count && ascii_same(t->file, tracks[i + 1].file))
             stop = tracks[i + 1].file_offset;
-        else if (t->file[0] && file_bytes[i] != ~(uint64_t)0)
-            stop = file_bytes[i];
+        else if (t->kind != TRACK_MISSING)
+            stop = t->file_bytes;
         t->sectors = stop > t->file_offset ? (uint32_t)((stop - t->file_offset) / t->sector_size) : 0;
     }
     return count;

@@ -27,18 +27,18 @@ typedef int (*cue_file_fn)(void *user, const char *path, cue_file *out);
 //   FILE "name" [type]       name relative to the sheet's folder unless it starts with a drive
 //                            ("X:\"); a name that is not UTF-8 is converted from the system's
 //                            8-bit code page first (text_from_disc); a name that is not a local
-//                            path (path_is_local) is missing.
-//                            What the file holds is its content's say (cue_file.kind); the type
-//                            word, in any case, speaks only for a file of no audio format: BINARY,
-//                            MOTOROLA or none for raw sectors, any other (WAVE, MP3, AIFF, ...) for
-//                            audio that its audio tracks cannot be decoded from (TRACK_UNKNOWN)
+//                            path (path_is_local) is missing. What the file holds is its
+//                            content's say (cue_file.kind); the type word, in any case, speaks
+//                            only for a file of no audio format: BINARY, MOTOROLA or none for raw
+//                            sectors, any other (WAVE, MP3, AIFF, ...) for audio that its audio
+//                            tracks cannot be decoded from (TRACK_UNKNOWN)
 //   TRACK nn type            "AUDIO" anywhere marks audio; "/2048" or "/2336" sets the sector size,
 //                            except in an audio file, whose sectors are its decoded 2352 bytes
 //   INDEX 01 mm:ss:ff        where the track's sectors start, counted in the file's sectors
 // A track's start LBA counts the sectors of all earlier files; its length runs to the next
-// track's INDEX 01 in the same file, or to the end of its file. A track without a file, or whose
-// file cannot be read, is TRACK_MISSING, without sectors. A data track in an audio file refuses
-// the sheet (0 tracks, no data file): its sectors cannot be had.
+// track's INDEX 01 in the same file, or to the end of its file. An audio track without a file, or
+// whose file cannot be read, is TRACK_MISSING, without sectors. A data track in such a file, or in
+// an audio file, refuses the sheet (0 tracks, no data file): its sectors cannot be had.
 //
 // data_file (PATH_TEXT bytes) receives the path of the first file named in double quotes
 // on a FILE line, or the empty text when there is none: the file that holds the data track.

@@ -1,6 +1,7 @@
 // The image half of the disc source: an image file opened in whichever form it comes, its ISO 9660
 // volume found in its data track, the walks of iso9660.h over its sectors, and the reads of its
-// audio tracks, raw or decoded from a cue sheet's audio files (audio_stream.h). The copy's files are written to disk here (the walks' sink).
+// audio tracks, raw or decoded from a cue sheet's audio files (audio_stream.h). The copy's files are
+// written to disk here (the walks' sink).
 #include "cdsrc/image.h"
 
 #include <stdlib.h>
@@ -229,15 +230,20 @@ void *iso_read(cd_source *s, const char *path, uint64_t *size) {
     return buf;
 }
 
-// A track of an audio file: its decoder, kept open from one read to the next and across the
-// tracks of one file, so that the file is decoded once, front to back.
-static int read_decoded(cd_source *s, const cd_track *t, uint32_t first, int count, void *buf) {
-    if (!s->audio || !audio_is(s->audio, t->file)) {
+// The decoder of a track's file: the open one when it decodes that file, kept from one read to the
+// next and across the tracks of one file, so that the file is decoded once, front to back. A file
+// whose length is not the one the track table was made with is refused: it changed since, or it
+// could not be measured then (its tracks' sectors were counted from nothing).
+static audio_stream *stream_for(cd_source *s, const cd_track *t) {
+    if (s->audio && audio_is(s->audio, t->file)) return s->audio;
+    audio_close(s->audio);
+    s->audio = audio_open(t->file, t->kind);
+    if (s->audio && audio_bytes_of(s->audio) != t->file_bytes) {
+        setup_log("cannot decode %s", t->file);
         audio_close(s->audio);
-        s->audio = audio_open(t->file, t->kind);
-        if (!s->audio) return 0;
+        s->audio = NULL;
     }
-    return audio_read(s->audio, t->file_offset / RAW_SECTOR + first, (uint32_t)count, buf);
+    return s->audio;
 }
 
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
@@ -245,8 +251,12 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     const cd_track *t = &s->tracks[track];
     if (t->kind == TRACK_MISSING) return 0;
     if (t->kind == TRACK_CHD)
-        return s->chd && chd_cd_read(s->chd, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
-    if (t->kind != TRACK_RAW) return t->audio && read_decoded(s, t, first, count, buf);
+        return s->chd &&
+               chd_cd_read(s->chd, t->file_offset + (uint64_t)first * RAW_SECTOR, buf, (uint32_t)count * RAW_SECTOR);
+    if (track_decoded(t->kind)) {
+        audio_stream *a = t->audio ? stream_for(s, t) : NULL;
+        return a && audio_read(a, t->file_offset / RAW_SECTOR + first, (uint32_t)count, buf);
+    }
     if (t->sector_size != RAW_SECTOR && t->sector_size != RAW_SUB_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     if (!h.ok()) return 0;
@@ -267,12 +277,7 @@ int cd_track_ready(cd_source *s, int track) {
     // (that it can be read now does not give them back).
     if (t->kind == TRACK_MISSING) return 0;
     if (t->kind == TRACK_CHD) return s->chd != NULL;
-    if (t->kind != TRACK_RAW) {
-        if (s->audio && audio_is(s->audio, t->file)) return 1;
-        audio_close(s->audio);
-        s->audio = audio_open(t->file, t->kind);
-        return s->audio != NULL;
-    }
+    if (track_decoded(t->kind)) return stream_for(s, t) != NULL;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     return h.ok();
 }

@@ -48,8 +48,17 @@ struct cd_track {
     char file[PATH_TEXT];  // the file that holds the track's sectors
     uint64_t file_offset;  // byte position of the track's first sector in file (decoded: in its sectors)
     uint32_t sector_size;  // bytes per sector of this track in file: 2048, 2336, 2352 or 2448
-    int32_t kind;          // track_kind: TRACK_RAW for every form but a cue sheet's audio files
+    int32_t kind;          // track_kind: TRACK_RAW for every form but a cue sheet's audio files and a CHD
+    // A cue sheet's: the bytes of the file when the sheet was read (an audio file's decoded sectors'):
+    // a decoder that finds other than these decodes another file, or could not measure this one.
+    uint64_t file_bytes;
 };
+
+// 1 for a kind whose sectors a decoder makes (or would, for TRACK_UNKNOWN): 2352 bytes each, read front
+// to back. A CHD's hunks are read where they lie (chd_cd.h).
+static inline int track_decoded(int kind) {
+    return kind != TRACK_RAW && kind != TRACK_MISSING && kind != TRACK_CHD;
+}
 
 // "raw", "wav", "flac", "vorbis", "opus", "mp3", "unknown", "missing" or "chd", as discinfo names
 // the kinds.

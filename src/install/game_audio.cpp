@@ -49,9 +49,6 @@ static rip_result rip_into(HANDLE out, cd_source *s, int index, const track_info
     uint8_t header[WAV_HEADER];
     wav_header(header, t->sectors * RAW_SECTOR);
     if (!write_all(out, header, sizeof header)) return RIP_WRITE_FAILED;
-    // A track whose file is gone, or cannot be decoded, has 0 sectors in the table; without this it
-    // would pass as an empty track and the music would be lost without a word.
-    if (!cd_track_ready(s, index)) return RIP_READ_FAILED;
     for (uint32_t f = 0; f < t->sectors; f += AUDIO_BLOCK_SECTORS) {
         uint32_t n = t->sectors - f < (uint32_t)AUDIO_BLOCK_SECTORS ? t->sectors - f : (uint32_t)AUDIO_BLOCK_SECTORS;
         if (!cd_read_raw(s, index, f, (int)n, block)) return RIP_READ_FAILED;
@@ -63,9 +60,11 @@ static rip_result rip_into(HANDLE out, cd_source *s, int index, const track_info
 
 // Writes one track's WAV file; logs its own failure, once the file is closed.
 static int rip_track(cd_source *s, int index, const track_info *t, const char *path, progress *p) {
-    // A track too long for the header's 32-bit sizes would get a header that lies.
+    // A track too long for the header's 32-bit sizes would get a header that lies. A track whose
+    // file is gone, or cannot be decoded, has 0 sectors in the table: unchecked, it would pass as an
+    // empty track and the music would be lost without a word. Neither gets a WAV begun.
     rip_result r = RIP_READ_FAILED;
-    if (t->sectors <= WAV_MAX_SECTORS) {
+    if (t->sectors <= WAV_MAX_SECTORS && cd_track_ready(s, index)) {
         handle_guard out(create_checked(path, 0));
         if (!out.ok()) note_reason(GetLastError());
         r = out.ok() ? rip_into(out.h, s, index, t, p) : RIP_WRITE_FAILED;

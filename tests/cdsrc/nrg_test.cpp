@@ -260,9 +260,9 @@ static std::string table_text(const cd_source *s) {
     char line[200];
     for (int i = 0; i < s->track_count; i++) {
         const cd_track *t = &s->tracks[i];
-        snprintf(line, sizeof line, "track %d %s start=%u sectors=%u sector_size=%u offset=%llu\n", t->number,
+        snprintf(line, sizeof line, "track %d %s start=%u sectors=%u sector_size=%u offset=%llu kind=%s\n", t->number,
                  t->audio ? "audio" : "data", t->start_lba, t->sectors, t->sector_size,
-                 (unsigned long long)t->file_offset);
+                 (unsigned long long)t->file_offset, track_kind_name(t->kind));
         out += line;
     }
     return out;

@@ -115,7 +115,7 @@ TEST(game_install_audio, unreadable_tracks_fail_and_keep_what_was_written) {
         long wav_size;  // -1: no file
     } cases[] = {
         {"the BIN is short", 2, 60, 100, 2352, "", "ERROR: reading audio track 2 failed", 44 + 75 * 2352},
-        {"the BIN is missing", 3, 0, 0, 2352, dir + "\\gone.bin", "ERROR: reading audio track 3 failed", 44},
+        {"the BIN is missing", 3, 0, 0, 2352, dir + "\\gone.bin", "ERROR: reading audio track 3 failed", -1},
         {"2048-byte audio sectors", 4, 0, 10, 2048, "", "ERROR: reading audio track 4 failed", 44},
         {"too long for a WAV header", 6, 0, WAV_MAX_SECTORS + 1, 2352, "", "ERROR: reading audio track 6 failed", -1},
     };

@@ -252,15 +252,15 @@ static HRESULT WINAPI fake_SHGetFolderPathA(HWND w, int csidl, HANDLE token, DWO
     return real_SHGetFolderPathA(w, csidl, token, flags, out);
 }
 static void *fake_malloc(size_t n) {
-    if (hit("malloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
+    if (the_injector.allocator && hit("malloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
     return real_malloc(n);
 }
 static void *fake_calloc(size_t n, size_t size) {
-    if (hit("calloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
+    if (the_injector.allocator && hit("calloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
     return real_calloc(n, size);
 }
 static void *fake_realloc(void *p, size_t n) {
-    if (hit("realloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
+    if (the_injector.allocator && hit("realloc", "", false, ERROR_NOT_ENOUGH_MEMORY)) return NULL;
     return real_realloc(p, n);
 }
 

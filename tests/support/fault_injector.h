@@ -18,11 +18,16 @@ struct fault_injector {
     long fail_at = 0;  // 0: nothing fails
     long calls = 0;    // counted while armed
     bool armed = false;
+    // false: the allocator is neither counted nor failed. The decoder libraries linked in use some of
+    // their allocations unchecked (libvorbis' vorbis_info_init, opusfile's op_open1), so a null from
+    // the allocator inside them ends the process whatever their caller does.
+    bool allocator = true;
     const char *failed = nullptr;  // the function that was made to fail
     std::vector<fault_call> log;   // every counted call, in order
 
-    void arm(long at) {
+    void arm(long at, bool with_allocator = true) {
         fail_at = at;
+        allocator = with_allocator;
         calls = 0;
         failed = nullptr;
         log.clear();

@@ -2,8 +2,8 @@
 """Install benchmark: silent installs under Wine against native copies of the same bytes.
 
 Makes a game CD of realistic size in every form (make_bench_cd.py beside this script; the cue sheet
-also with its audio tracks as FLAC and as Ogg Vorbis files), then runs interleaved rounds: in each round every install, every stage measurement and every native baseline
-runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
+also with its audio tracks as FLAC and as Ogg Vorbis files), then runs interleaved rounds: in each
+round every install, every stage measurement and every native baseline runs once, so that a slow spell of this shared machine hits all of them alike. Before each timed
 command its output is removed, its input read into the page cache and the disk synced. Reports the
 medians of the rounds after a warm-up round, ratios taken within this run, and the setup's peak
 memory at two CD sizes.
