@@ -1,7 +1,8 @@
 #!/bin/bash
 # Makes the disc test data with real tools: a source tree, ISO 9660 volumes of it (genisoimage),
 # the same volume in raw 2352-byte sectors (Mode 1 and Mode 2 Form 1), Nero images of it with audio
-# tracks, and the folder that the Wine CD-ROM drive D: shows. Usage: make-testdata.sh OUTDIR
+# tracks, libcdio's listing of the game CD's table of contents, and the folder that the Wine CD-ROM
+# drive D: shows. Usage: make-testdata.sh OUTDIR
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -77,6 +78,10 @@ CUE
 }
 cue_sheet GAMECD.BIN $data $((data + 150)) > gamecd/gamecd.cue
 rm gamecd/a2.raw gamecd/a3.raw
+# The table of contents a drive holding this CD answers, as libcdio reads it from the sheet: the
+# emulated drive of the tests builds its answer from this listing, not from our own reader.
+(cd gamecd && cd-info --no-header --no-device-info --no-disc-mode --no-analyze --no-ioctl -q --cue-file gamecd.cue) \
+  > gamecd/gamecd.cd-info
 # The same CD as the disc copiers keep it: CloneCD (.ccd, .img, .sub) and Alcohol (.mds, .mdf) with
 # 2352-byte sectors, and Alcohol with subchannel (2448) and with the data track as user data (2048).
 tracks="--track data:0 --track audio:$data --track audio:$((data + 150))"

@@ -201,8 +201,8 @@ void *iso_read(cd_source *s, const char *path, uint64_t *size) {
     return buf;
 }
 
-int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
-    if (track < 0 || track >= s->track_count || count < 0) return 0;
+int image_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
+    if (count < 0) return 0;
     const cd_track *t = &s->tracks[track];
     if (t->sector_size != RAW_SECTOR && t->sector_size != RAW_SUB_SECTOR) return 0;
     handle_guard h(CreateFileA(t->file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
@@ -217,8 +217,7 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     return 1;
 }
 
-int cd_track_file_ok(cd_source *s, int track) {
-    if (track < 0 || track >= s->track_count) return 0;
+int image_track_file_ok(cd_source *s, int track) {
     handle_guard h(CreateFileA(s->tracks[track].file, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
     return h.ok();
 }
