@@ -88,7 +88,8 @@ static int raw_read(HANDLE drive, uint32_t lba, uint32_t count, uint8_t *out, DW
 
 int drive_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     const cd_track *t = &s->tracks[track];
-    if (!t->audio || count < 0) return 0;
+    // Past the track's end lies the next track or the lead-out: never this track's music.
+    if (!t->audio || count < 0 || first > t->sectors || (uint32_t)count > t->sectors - first) return 0;
     uint8_t *out = (uint8_t *)buf;
     uint32_t done = 0;
     int tries = 0;
