@@ -1,8 +1,9 @@
 #!/bin/bash
 # Makes the disc test data with real tools: a source tree, ISO 9660 volumes of it (genisoimage),
 # the same volume in raw 2352-byte sectors (Mode 1 and Mode 2 Form 1), Nero images of it with audio
-# tracks, the folder that the Wine CD-ROM drive D: shows, and the encoded audio and packed files the
-# library checks decode (deps/). Usage: make-testdata.sh OUTDIR
+# tracks, libcdio's listing of the game CD's table of contents, the folder that the Wine CD-ROM
+# drive D: shows, and the encoded audio and packed files the library checks decode (deps/).
+# Usage: make-testdata.sh OUTDIR
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -80,6 +81,10 @@ cue_sheet GAMECD.BIN $data $((data + 150)) > gamecd/gamecd.cue
 mkdir -p cueaudio
 mv gamecd/a2.raw cueaudio/track02.raw
 mv gamecd/a3.raw cueaudio/track03.raw
+# The table of contents a drive holding this CD answers, as libcdio reads it from the sheet: the
+# emulated drive of the tests builds its answer from this listing, not from our own reader.
+(cd gamecd && cd-info --no-header --no-device-info --no-disc-mode --no-analyze --no-ioctl -q --cue-file gamecd.cue) \
+  > gamecd/gamecd.cd-info
 # The same CD as the disc copiers keep it: CloneCD (.ccd, .img, .sub) and Alcohol (.mds, .mdf) with
 # 2352-byte sectors, and Alcohol with subchannel (2448) and with the data track as user data (2048).
 tracks="--track data:0 --track audio:$data --track audio:$((data + 150))"

@@ -1,4 +1,4 @@
-// The disc source: dispatch to the folder or image half, and the folder half itself.
+// The disc source: dispatch to the folder, drive or image half, and the folder half itself.
 #include "cdsrc/cdsrc.h"
 
 #include <stdlib.h>
@@ -6,13 +6,14 @@
 
 #include "cdsrc/audio_stream.h"
 #include "cdsrc/chd_cd.h"
+#include "cdsrc/drive.h"
 #include "cdsrc/image.h"
 #include "util/folder_walk.h"
 #include "util/paths.h"
 
 cd_source *cd_new(void) {
     cd_source *s = (cd_source *)calloc(1, sizeof *s);
-    if (s) s->image = INVALID_HANDLE_VALUE;
+    if (s) s->image = s->drive = INVALID_HANDLE_VALUE;
     return s;
 }
 
@@ -21,6 +22,7 @@ void cd_close(cd_source *s) {
     if (s->image != INVALID_HANDLE_VALUE) CloseHandle(s->image);
     audio_close(s->audio);
     chd_cd_close(s->chd);
+    if (s->drive != INVALID_HANDLE_VALUE) CloseHandle(s->drive);
     free(s);
 }
 
@@ -39,7 +41,10 @@ cd_source *cd_open(const char *path) {
 
     if (is_dir(work)) {
         strcpy(s->root, work);
-        fmt_cut(s->description, sizeof s->description, "folder %s", work);
+        if (drive_open(s, work))
+            fmt_cut(s->description, sizeof s->description, "CD-ROM drive %s (%d tracks)", work, s->track_count);
+        else
+            fmt_cut(s->description, sizeof s->description, "folder %s", work);
         return s;
     }
     if (image_open(s, work)) {
@@ -191,4 +196,15 @@ int cd_tracks(cd_source *s, track_info *out, int capacity) {
         out[n].sectors = t->sectors;
     }
     return n;
+}
+
+int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
+    if (track < 0 || track >= s->track_count) return 0;
+    if (s->drive != INVALID_HANDLE_VALUE) return drive_read_raw(s, track, first, count, buf);
+    return image_read_raw(s, track, first, count, buf);
+}
+
+int cd_track_ready(cd_source *s, int track) {
+    if (track < 0 || track >= s->track_count) return 0;
+    return s->drive != INVALID_HANDLE_VALUE || image_track_ready(s, track);
 }

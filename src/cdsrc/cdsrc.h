@@ -1,5 +1,6 @@
 // One view of the game CD, whatever form it comes in. The forms, and who reads them:
-//   a folder or a drive (a CD-ROM drive is read as its root folder)        cdsrc.cpp
+//   a folder or a drive: its files as its root folder                      cdsrc.cpp
+//   a CD-ROM drive's disc: its table of contents and audio sectors         drive.h
 //   a plain image: 2048-byte sectors, or raw 2352-byte ones (Mode 1, Mode 2 Form 1)   image.cpp
 //   a cue sheet (.cue) with its BIN files, raw or 2048/2336-byte tracks,    cue.h
 //     and audio tracks in WAV, FLAC, Ogg Vorbis, Opus or MP3 files          audio_stream.h
@@ -9,7 +10,8 @@
 //   a CHD image (.chd, version 5), its hunks compressed or not                  chd_cd.h
 // The images' descriptor files are read from disk by descriptors.h, their volumes through image.h
 // by the walks of iso9660.h (a CHD's through chd_cd.h). Every form but a folder has a track table
-// (tracks.h); a cue sheet, Nero, CloneCD, Alcohol and CHD image also carry audio tracks. The forms as the player meets them (the
+// (tracks.h); a CD-ROM drive whose device answers a table of contents has one too. A cue sheet,
+// Nero, CloneCD, Alcohol and CHD image, and a drive, also carry audio tracks. The forms as the player meets them (the
 // picker's filter, the search beside the setup, the notice without music) are listed in forms.h.
 #pragma once
 #include <windows.h>
@@ -36,6 +38,8 @@ struct cd_source {
     char skip[PATH_TEXT];    // full path of a folder that folder walks never enter (the copy's destination)
     struct audio_stream *audio;  // the decoder of the audio file last read, kept open for the next read
     struct chd_cd *chd;  // a CHD image: image is its file, and the sectors come from its hunks
+    HANDLE drive;            // a CD-ROM drive's device, when it gave the track table; else INVALID_HANDLE_VALUE
+    uint32_t drive_block;    // most sectors one raw read of the drive asks for (drive.h)
 };
 
 // An empty source: no image, no tracks, for a caller to fill; cd_close frees it. Null when memory
@@ -70,8 +74,9 @@ int cd_tracks(cd_source *s, track_info *out, int capacity);
 // into buf (2-byte aligned). A track of an audio file is decoded (audio_stream.h), best read front
 // to back: its decoder stays open between reads.
 int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
-// 1 when the track's (index in the table) sectors can be had: its file opens and, for an audio
-// file, a decoder starts on it; "cannot read %s" or "cannot decode %s" is logged when not.
+// 1 when the track's (index in the table) sectors can be had: for a drive's track, when its device
+// is open; else its file opens and, for an audio file, a decoder starts on it ("cannot read %s" or
+// "cannot decode %s" is logged when not).
 int cd_track_ready(cd_source *s, int track);
 
 // Folder walks (total, copy and listing) never enter this folder: a CD copied into the install

@@ -7,7 +7,7 @@
 // The filter lists the files in this order. A .bin is not searched for: it is mostly a cue sheet's
 // data file, and found before the sheet it would install the game without the sheet's music.
 const cd_form cd_forms[] = {
-    {NULL, "a CD in a CD-ROM drive", 0},
+    {NULL, "a CD in a CD-ROM drive", FORM_MUSIC},
     {NULL, "a folder the CD was copied into", 0},
     {".iso", "an ISO image", FORM_PICKED | FORM_SEARCHED},
     {".cue", "a cue sheet", FORM_PICKED | FORM_SEARCHED | FORM_MUSIC},

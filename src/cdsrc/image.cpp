@@ -246,8 +246,8 @@ static audio_stream *stream_for(cd_source *s, const cd_track *t) {
     return s->audio;
 }
 
-int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
-    if (track < 0 || track >= s->track_count || count < 0) return 0;
+int image_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
+    if (count < 0) return 0;
     const cd_track *t = &s->tracks[track];
     if (t->kind == TRACK_MISSING) return 0;
     if (t->kind == TRACK_CHD)
@@ -270,8 +270,7 @@ int cd_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf) {
     return 1;
 }
 
-int cd_track_ready(cd_source *s, int track) {
-    if (track < 0 || track >= s->track_count) return 0;
+int image_track_ready(cd_source *s, int track) {
     const cd_track *t = &s->tracks[track];
     // A file that could not be read when the sheet was: its track has no sectors in the table
     // (that it can be read now does not give them back).

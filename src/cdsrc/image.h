@@ -14,3 +14,7 @@ void *iso_read(cd_source *s, const char *path, uint64_t *size);
 uint64_t iso_total(cd_source *s);
 int iso_copy(cd_source *s, const char *dest, progress *p);
 int iso_list(cd_source *s, const cd_lister *l);
+// Raw sectors of the track at index track (in range) from its file: cd_read_raw for an image.
+int image_read_raw(cd_source *s, int track, uint32_t first, int count, void *buf);
+// cd_track_ready for an image's track (index in range).
+int image_track_ready(cd_source *s, int track);

@@ -45,7 +45,9 @@ enum rip_result { RIP_DONE, RIP_READ_FAILED, RIP_WRITE_FAILED };
 
 // The WAV header and the track's sectors into the open file.
 static rip_result rip_into(HANDLE out, cd_source *s, int index, const track_info *t, progress *p) {
-    alignas(4) static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
+    // A drive's raw reads go straight into it: a page-aligned buffer gets the adapter's longest
+    // transfers, and ATAPI adapters refuse one that is not even word-aligned.
+    alignas(4096) static uint8_t block[AUDIO_BLOCK_SECTORS * RAW_SECTOR];
     uint8_t header[WAV_HEADER];
     wav_header(header, t->sectors * RAW_SECTOR);
     if (!write_all(out, header, sizeof header)) return RIP_WRITE_FAILED;

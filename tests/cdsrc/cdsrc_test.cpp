@@ -41,6 +41,9 @@ TEST(cd_open, wine_cdrom_drive_is_a_folder_source) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->is_image, 0);
     EXPECT_EQ(s->image, INVALID_HANDLE_VALUE);
+    // Wine opens the device of a drive mapped on a folder but answers no table of contents.
+    EXPECT_EQ(s->drive, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(s->track_count, 0);
     EXPECT_EQ(cd_exists(s, "DATA\\MAPS"), 1);
     uint64_t size = 0;
     char *b = (char *)cd_read(s, "README", &size);

@@ -86,8 +86,9 @@ TEST(game_install_audio, wav_files_track_list_and_progress) {
 
 TEST(game_install_audio, sources_without_audio_tracks_write_nothing) {
     const char *notice =
-        "No CD audio tracks in this source - the game's music needs a form of the CD that keeps them: a cue "
-        "sheet (.cue), a Nero image (.nrg), a CloneCD image (.ccd), an Alcohol image (.mds) or a CHD image (.chd).\n";
+        "No CD audio tracks in this source - the game's music needs a form of the CD that keeps them: a CD in a "
+        "CD-ROM drive, a cue sheet (.cue), a Nero image (.nrg), a CloneCD image (.ccd), an Alcohol image (.mds) or a "
+        "CHD image (.chd).\n";
     std::string dir = temp_dir("noaudio");
     table_source data_only(dir + "\\disc.bin");
     data_only.add(1, 0, 0, 10);

@@ -10,11 +10,14 @@ std::string temp_dir(const char *tag) {
     char tmp[MAX_PATH];
     GetTempPathA(sizeof tmp, tmp);
     char path[MAX_PATH];
-    snprintf(path, sizeof path, "%sdvtest\\%s-%lu-%d", tmp, tag, GetCurrentProcessId(), ++serial);
-    std::string p = path;
-    for (size_t i = 3; i <= p.size(); i++)
-        if (i == p.size() || p[i] == '\\') CreateDirectoryA(p.substr(0, i).c_str(), NULL);
-    return p;
+    // Wine hands out the same process ids run after run: a folder an earlier run left is passed over.
+    for (;;) {
+        snprintf(path, sizeof path, "%sdvtest\\%s-%lu-%d", tmp, tag, GetCurrentProcessId(), ++serial);
+        std::string p = path;
+        for (size_t i = 3; i < p.size(); i++)
+            if (p[i] == '\\') CreateDirectoryA(p.substr(0, i).c_str(), NULL);
+        if (CreateDirectoryA(path, NULL) || GetLastError() != ERROR_ALREADY_EXISTS) return p;
+    }
 }
 
 std::string testdata(const char *rel) { return std::string(TESTDATA_DIR) + "\\" + rel; }
