@@ -267,26 +267,36 @@ static int attach(HWND w) {
     return r == WAIT_OBJECT_0 ? 0 : 1;
 }
 
-// Fonts do not cross processes: window_hook measures inside the setup, on the window's thread.
-static int widths(HWND w, HWND c) {
-    enum { WIDTHS_TEXT = 4096 };
+// Fonts and icons do not cross processes: window_hook answers inside the setup, on the window's
+// thread, into a named mapping of the given size. The answer's view (left mapped: the driver ends
+// after one command), or null after printing cannot / not_answered.
+static const void *ask_hook(HWND w, const char *request, LPARAM arg, const char *mapping, DWORD bytes,
+                            const char *cannot, const char *not_answered) {
     HMODULE mod = LoadLibraryA(hook_dll().c_str());
     HOOKPROC proc = mod ? (HOOKPROC)(void *)GetProcAddress(mod, "window_hook_proc") : NULL;
-    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, WIDTHS_TEXT, "drovenhelm_test_widths");
+    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, bytes, mapping);
     HANDLE done = CreateEventA(NULL, TRUE, FALSE, "drovenhelm_test_measured");
     HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, mod, GetWindowThreadProcessId(w, NULL)) : NULL;
     if (!map || !done || !hook) {
-        printf("cannot measure\n");
-        return 1;
+        printf("%s\n", cannot);
+        return NULL;
     }
-    PostMessageA(w, RegisterWindowMessageA("drovenhelm_test_widths"), 0, (LPARAM)c);
+    PostMessageA(w, RegisterWindowMessageA(request), 0, arg);
     DWORD r = WaitForSingleObject(done, 10000);
     UnhookWindowsHookEx(hook);
-    const char *view = (const char *)MapViewOfFile(map, FILE_MAP_READ, 0, 0, WIDTHS_TEXT);
+    const void *view = MapViewOfFile(map, FILE_MAP_READ, 0, 0, bytes);
     if (r != WAIT_OBJECT_0 || !view) {
-        printf("not measured\n");
-        return 1;
+        printf("%s\n", not_answered);
+        return NULL;
     }
+    return view;
+}
+
+static int widths(HWND w, HWND c) {
+    enum { WIDTHS_TEXT = 4096 };
+    const char *view = (const char *)ask_hook(w, "drovenhelm_test_widths", (LPARAM)c, "drovenhelm_test_widths",
+                                              WIDTHS_TEXT, "cannot measure", "not measured");
+    if (!view) return 1;
     std::string text(view, strnlen(view, WIDTHS_TEXT));
     while (!text.empty() && text.back() == ' ') text.pop_back();
     for (char &ch : text)
@@ -297,23 +307,9 @@ static int widths(HWND w, HWND c) {
 
 static int icon(HWND w) {
     enum { ICON_BYTES = 8 + 64 * 64 * 4 };
-    HMODULE mod = LoadLibraryA(hook_dll().c_str());
-    HOOKPROC proc = mod ? (HOOKPROC)(void *)GetProcAddress(mod, "window_hook_proc") : NULL;
-    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, ICON_BYTES, "drovenhelm_test_icon");
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, "drovenhelm_test_measured");
-    HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, mod, GetWindowThreadProcessId(w, NULL)) : NULL;
-    if (!map || !done || !hook) {
-        printf("cannot read the icon\n");
-        return 1;
-    }
-    PostMessageA(w, RegisterWindowMessageA("drovenhelm_test_icon"), 0, 0);
-    DWORD r = WaitForSingleObject(done, 10000);
-    UnhookWindowsHookEx(hook);
-    const uint8_t *view = (const uint8_t *)MapViewOfFile(map, FILE_MAP_READ, 0, 0, ICON_BYTES);
-    if (r != WAIT_OBJECT_0 || !view) {
-        printf("not read\n");
-        return 1;
-    }
+    const uint8_t *view = (const uint8_t *)ask_hook(w, "drovenhelm_test_icon", 0, "drovenhelm_test_icon", ICON_BYTES,
+                                                    "cannot read the icon", "not read");
+    if (!view) return 1;
     int32_t width, height;
     memcpy(&width, view, 4);
     memcpy(&height, view + 4, 4);
