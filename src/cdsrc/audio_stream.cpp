@@ -1,4 +1,4 @@
-// Audio files to CD sectors: the file's window, the decoder its content calls for, the span of its
+// Audio files to CD sectors: the decoder its content calls for, the span of its
 // output that is the audio, speexdsp's resampler for rates other than 44,100 Hz, and the sectors.
 #include "cdsrc/audio_stream.h"
 
@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "cdsrc/audio_decoders.h"
+#include "cdsrc/audio_file.h"
 
 enum {
     RESAMPLE_IN = 4096,      // frames handed to the resampler at a time
@@ -16,74 +17,6 @@ enum {
     // times the time of 6 (10 minutes of 48 kHz stereo: 4 s at 6, 13 s at 10, under Wine).
     RESAMPLE_QUALITY = 6,
 };
-
-// --- the file ----------------------------------------------------------------------------------
-
-int64_t audio_file_read_at(void *file, uint64_t at, void *out, size_t n) {
-    audio_file *f = (audio_file *)file;
-    if (f->failed) return -1;
-    if (at >= f->size) return 0;
-    if (n > f->size - at) n = (size_t)(f->size - at);
-    uint8_t *o = (uint8_t *)out;
-    size_t done = 0;
-    while (done < n) {
-        uint64_t p = at + done;
-        if (p >= f->window_at && p - f->window_at < f->window_len) {
-            size_t k = (size_t)(f->window_at + f->window_len - p);
-            if (k > n - done) k = n - done;
-            memcpy(o + done, f->window + (p - f->window_at), k);
-            done += k;
-            continue;
-        }
-        // A large read goes straight to its destination; a small one refills the window.
-        int direct = n - done >= AUDIO_FILE_WINDOW;
-        DWORD want = direct ? (DWORD)(n - done < 0x40000000 ? n - done : 0x40000000) : (DWORD)AUDIO_FILE_WINDOW, got = 0;
-        LARGE_INTEGER to;
-        to.QuadPart = (LONGLONG)p;
-        if (!SetFilePointerEx(f->h, to, NULL, FILE_BEGIN) ||
-            !ReadFile(f->h, direct ? o + done : f->window, want, &got, NULL)) {
-            f->failed = 1;
-            return -1;
-        }
-        if (got == 0) break;  // the file is shorter than it was
-        if (direct) {
-            done += got;
-        } else {
-            f->window_at = p;
-            f->window_len = got;
-        }
-    }
-    return (int64_t)done;
-}
-
-size_t audio_file_read(audio_file *f, void *out, size_t n) {
-    int64_t got = audio_file_read_at(f, f->pos, out, n);
-    if (got <= 0) return 0;
-    f->pos += (uint64_t)got;
-    return (size_t)got;
-}
-
-audio_bytes audio_file_bytes(audio_file *f) {
-    audio_bytes b = {audio_file_read_at, f, f->size};
-    return b;
-}
-
-static int file_open(audio_file *f, const char *path) {
-    memset(f, 0, sizeof *f);
-    f->h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (f->h == INVALID_HANDLE_VALUE) return 0;
-    LARGE_INTEGER size;
-    f->window = (uint8_t *)malloc(AUDIO_FILE_WINDOW);
-    if (!f->window || !GetFileSizeEx(f->h, &size)) return 0;
-    f->size = (uint64_t)size.QuadPart;
-    return 1;
-}
-
-static void file_close(audio_file *f) {
-    if (f->h && f->h != INVALID_HANDLE_VALUE) CloseHandle(f->h);
-    free(f->window);
-    memset(f, 0, sizeof *f);
-}
 
 // --- the resampler -----------------------------------------------------------------------------
 
@@ -144,7 +77,7 @@ static void stream_stop(audio_stream *a) {
     memset(&a->dec, 0, sizeof a->dec);
     if (a->rs.st) speex_resampler_destroy(a->rs.st);
     a->rs.st = NULL;
-    file_close(&a->file);
+    audio_file_close(&a->file);
 }
 
 static int open_decoder(audio_file *f, int kind, audio_decoder *d) {
@@ -163,7 +96,7 @@ enum start_result { START_OK, START_UNREADABLE, START_UNDECODABLE };
 // Opens the file and, when its content is still of the stream's kind (any kind when it is -1, which
 // is then set), its decoder and the stages after it. A file of no audio format opens no decoder.
 static start_result stream_start(audio_stream *a) {
-    if (!file_open(&a->file, a->path)) return START_UNREADABLE;
+    if (!audio_file_open(&a->file, a->path)) return START_UNREADABLE;
     audio_bytes b = audio_file_bytes(&a->file);
     int kind = audio_probe(&b);
     if (kind < 0) return START_UNREADABLE;

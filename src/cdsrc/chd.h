@@ -22,6 +22,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "cdsrc/chd_tag.h"
+
 enum {
     CHD_HEADER = 124,
     CHD_MAP_HEADER = 16,
@@ -31,11 +33,6 @@ enum {
     CHD_HUNKS_MAX = 1 << 20,             // hunks: a CD in hunks of one frame has 445,500 at most
     CHD_META_ENTRIES = 1024,             // entries walked before the list counts as a loop
 };
-
-static inline uint32_t chd_tag(const char *s) {
-    return (uint32_t)(uint8_t)s[0] << 24 | (uint32_t)(uint8_t)s[1] << 16 | (uint32_t)(uint8_t)s[2] << 8 |
-           (uint8_t)s[3];
-}
 
 // Reads len bytes at pos of the file; 1 when all were read.
 struct chd_io {

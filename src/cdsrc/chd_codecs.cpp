@@ -16,8 +16,8 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include "cdsrc/chd.h"
 #include "cdsrc/chd_huffman.h"
+#include "cdsrc/chd_tag.h"
 #include "cdsrc/tracks.h"
 
 enum {

@@ -8,7 +8,7 @@
 #pragma once
 #include <windows.h>
 
-#include "util/util.h"  // PATH_TEXT
+#include "util/text.h"  // PATH_TEXT
 
 // The platform's ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack: a write refused because the
 // name leads elsewhere.

@@ -4,7 +4,7 @@
 #pragma once
 #include <stddef.h>
 
-#include "util/util.h"  // PATH_TEXT
+#include "util/text.h"  // PATH_TEXT
 
 // "folder\name" into out (size bytes). A folder that ends in a separator (a drive root "C:\") gets
 // no second one; an empty folder gives name alone. 0 when it does not fit, with out empty.

@@ -6,6 +6,30 @@
 #pragma once
 #include <stddef.h>
 
+// Path and text buffer sizes, shared by the windows-free parsers and the rest of the setup.
+enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
+
+// Names on a disc or in a sheet, and paths, are compared as the file system compares them: ASCII
+// letters without regard to case. Only ASCII is folded, byte by byte: no C runtime or locale call,
+// which could fold the bytes of a UTF-8 character one by one.
+static inline int ascii_fold(int c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
+static inline int ascii_same(const char *a, const char *b) {
+    for (;; a++, b++) {
+        int x = ascii_fold((unsigned char)*a), y = ascii_fold((unsigned char)*b);
+        if (x != y) return 0;
+        if (!x) return 1;
+    }
+}
+// The same for the first n bytes of a and b, or up to their end when both end sooner.
+static inline int ascii_same_n(const char *a, const char *b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        int x = ascii_fold((unsigned char)a[i]), y = ascii_fold((unsigned char)b[i]);
+        if (x != y) return 0;
+        if (!x) return 1;
+    }
+    return 1;
+}
+
 // How many of the first n bytes of text hold whole characters: n, less a character that is cut
 // short at the end.
 size_t text_whole(const char *text, size_t n);

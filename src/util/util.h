@@ -5,8 +5,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
-// Path and text buffer sizes, shared by the windows-free parsers and the rest of the setup.
-enum { PATH_TEXT = 520, LONG_TEXT = 780, CMDLINE_TEXT = 1300 };
+#include "util/text.h"  // the buffer sizes and the comparison of names
 
 // Format checks: mingw's C99 formatter is gnu_printf to gcc; clang (the native fuzz build) knows printf.
 #if defined(__clang__)
@@ -51,27 +50,6 @@ struct progress {
 };
 
 void progress_add(progress *p, uint64_t bytes);
-
-// Names on a disc or in a sheet, and paths, are compared as the file system compares them: ASCII
-// letters without regard to case. Only ASCII is folded, byte by byte: no C runtime or locale call,
-// which could fold the bytes of a UTF-8 character one by one.
-static inline int ascii_fold(int c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
-static inline int ascii_same(const char *a, const char *b) {
-    for (;; a++, b++) {
-        int x = ascii_fold((unsigned char)*a), y = ascii_fold((unsigned char)*b);
-        if (x != y) return 0;
-        if (!x) return 1;
-    }
-}
-// The same for the first n bytes of a and b, or up to their end when both end sooner.
-static inline int ascii_same_n(const char *a, const char *b, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        int x = ascii_fold((unsigned char)a[i]), y = ascii_fold((unsigned char)b[i]);
-        if (x != y) return 0;
-        if (!x) return 1;
-    }
-    return 1;
-}
 
 int path_exists(const char *path);
 int is_dir(const char *path);
