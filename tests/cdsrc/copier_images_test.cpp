@@ -1,6 +1,6 @@
 // The track tables of the disc copiers' descriptors: CloneCD control files (.ccd) and Alcohol media
 // descriptors (.mds), made by tests/tools/make_copier_images.py from the game CD and damaged one
-// field at a time.
+// field at a time; and the data files their readers find beside them.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cdsrc/ccd.h"
+#include "cdsrc/descriptors.h"
 #include "cdsrc/mds.h"
 #include "support.h"
 
@@ -177,4 +178,53 @@ TEST(mds_parse, damaged_descriptors_are_refused) {
     many[session + 10] = (char)255;
     std::string name;
     EXPECT_EQ(mds_table(many, &name), std::vector<std::string>{});
+}
+
+// The data file beside a descriptor, as the readers find it on disk: the CloneCD .img, or the .bin
+// some tools write instead; the Alcohol .mdf, whose length every track must start within.
+TEST(descriptor_files, data_file_beside_the_descriptor) {
+    const std::string ccd = slurp(testdata("gamecd\\gamecd.ccd")), img = slurp(testdata("gamecd\\gamecd.img"));
+    const std::string mds = slurp(testdata("gamecd\\gamecd-mds.mds"));
+    const uint64_t bin_size = slurp(testdata("gamecd\\gamecd.bin")).size();
+    ASSERT_FALSE(ccd.empty() || img.empty() || mds.empty());
+    ASSERT_EQ(bin_size % RAW_SECTOR, 0u);
+    const uint64_t track3 = bin_size - 114ull * RAW_SECTOR;  // the last audio track's offset in the .mdf
+    struct {
+        const char *name;
+        const char *descriptor;                // file name in the case's folder
+        std::vector<std::pair<const char *, uint64_t>> beside;  // data files and their lengths
+        int tracks;
+        const char *data_file;                 // the one chosen, or the one the log names as missing
+    } cases[] = {
+        {"ccd_img", "disc.ccd", {{"disc.img", 0}}, 3, "disc.img"},
+        {"ccd_bin_when_no_img", "disc.ccd", {{"disc.bin", 0}}, 3, "disc.bin"},
+        {"ccd_img_before_bin", "disc.ccd", {{"disc.img", 0}, {"disc.bin", 0}}, 3, "disc.img"},
+        {"ccd_neither", "disc.ccd", {}, 0, "disc.img"},
+        {"mds_whole", "disc.mds", {{"disc.mdf", bin_size}}, 3, "disc.mdf"},
+        {"mds_last_track_starts_inside", "disc.mds", {{"disc.mdf", track3 + 1}}, 3, "disc.mdf"},
+        {"mds_last_track_starts_at_the_end", "disc.mds", {{"disc.mdf", track3}}, 0, nullptr},
+        {"mds_no_mdf", "disc.mds", {}, 0, "disc.mdf"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string dir = temp_dir(c.name), path = dir + "\\" + c.descriptor;
+        bool is_ccd = strstr(c.descriptor, ".ccd") != nullptr;
+        spit(path, is_ccd ? ccd : mds);
+        for (auto &f : c.beside) {
+            std::string bytes = f.second ? std::string((size_t)f.second, '\0') : img;
+            spit(dir + "\\" + f.first, bytes);
+        }
+        log_capture log;
+        cd_track tracks[MAX_TRACKS];
+        char data_file[PATH_TEXT];
+        int n = is_ccd ? ccd_read(path.c_str(), tracks, data_file) : mds_read(path.c_str(), tracks, data_file);
+        EXPECT_EQ(n, c.tracks);
+        std::string named = c.data_file ? dir + "\\" + c.data_file : "";
+        if (c.tracks) {
+            EXPECT_EQ(std::string(data_file), named);
+            for (int i = 0; i < n; i++) EXPECT_EQ(std::string(tracks[i].file), named);
+        } else if (c.data_file) {
+            EXPECT_NE(log.text().find("cannot read " + named), std::string::npos) << log.text();
+        }
+    }
 }
