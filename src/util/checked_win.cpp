@@ -33,17 +33,23 @@ static int set_attributes(HANDLE h, DWORD attributes) {
     return SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
 }
 
+// 1 when the object h holds was read-only and no longer is; kept receives its attributes before.
+static int drop_read_only(HANDLE h, DWORD *kept) {
+    FILE_BASIC_INFO was;
+    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &was, sizeof was) ||
+        !(was.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return 0;
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    *kept = was.FileAttributes & settable;
+    return set_attributes(h, *kept & ~FILE_ATTRIBUTE_READONLY);
+}
+
 // A read-only file refuses to go: its attribute is cleared first.
 int remove_through(HANDLE h) {
     FILE_DISPOSITION_INFO gone = {TRUE};
     if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
-    FILE_BASIC_INFO was;
-    if (GetLastError() != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(h, FileBasicInfo, &was, sizeof was) ||
-        !(was.FileAttributes & FILE_ATTRIBUTE_READONLY))
-        return 0;
-    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    DWORD kept = was.FileAttributes & settable;
-    if (!set_attributes(h, kept & ~FILE_ATTRIBUTE_READONLY)) return 0;
+    DWORD kept;
+    if (GetLastError() != ERROR_ACCESS_DENIED || !drop_read_only(h, &kept)) return 0;
     if (SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone)) return 1;
     set_attributes(h, kept);
     return 0;
@@ -71,10 +77,25 @@ static int parent_writable(const char *path) {
     return !path_parent(parent, sizeof parent, path) || folder_writable(parent);
 }
 
+// A read-only file at one of our names (the user's doing, or a copy made by other means) refuses to
+// be opened for writing, and would stop every install there: its attribute is cleared through a
+// handle that shows the file lies where named, as a removal does.
+static int made_writable(const char *path) {
+    char want[PATH_TEXT];
+    DWORD kept;
+    handle_guard h(path_expected(path, want) ? open_checked(path, want, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES)
+                                             : INVALID_HANDLE_VALUE);
+    if (h.ok() && drop_read_only(h.h, &kept)) return 1;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
 HANDLE create_checked(const char *path, int whole) {
     DWORD access = GENERIC_WRITE | (whole ? DELETE : 0);
     // Opened without emptying it: opening a link to replace its file would empty the file it leads to.
     HANDLE h = CreateFileA(path, access, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED && made_writable(path))
+        h = CreateFileA(path, access, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     int existed = h != INVALID_HANDLE_VALUE, made_deletable = 0;
     if (!existed) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;

@@ -177,6 +177,53 @@ TEST(write_file, creates_parents_replaces_and_reports) {
     EXPECT_EQ(log.text(), "cannot write " + slashed + " (error 3)\n");
 }
 
+// Windows refuses to open a read-only file for writing; Wine, run as root, opens it. This
+// CreateFileA answers as Windows does. The replacements here reach the real calls through the
+// addresses the swaps saved: by name they would call themselves.
+static decltype(&CreateFileA) real_create_file;
+static HANDLE WINAPI create_file_as_windows(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                            DWORD how, DWORD flags, HANDLE from) {
+    DWORD attributes = GetFileAttributesA(name);
+    if ((access & GENERIC_WRITE) && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return real_create_file(name, access, share, sa, how, flags, from);
+}
+
+// A read-only file at one of the setup's names (a user's doing, or a copy made by other means) is
+// replaced like any other: the install owns its tree, and a re-install must not stop at the file.
+TEST(write_file, replaces_a_read_only_file_and_its_attribute) {
+    import_swap swap("kernel32.dll", "CreateFileA", (void *)create_file_as_windows);
+    ASSERT_TRUE(swap.ok());
+    real_create_file = (decltype(&CreateFileA))swap.original;
+    std::string t = temp_dir("wfro");
+    struct {
+        const char *name;
+        DWORD attributes;
+    } cases[] = {
+        {"ro.dat", FILE_ATTRIBUTE_READONLY},
+        {"ro-hidden.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string f = t + "\\" + c.name;
+        spit(f, "old contents");
+        ASSERT_TRUE(SetFileAttributesA(f.c_str(), c.attributes));
+        EXPECT_EQ(write_file(f.c_str(), "new", 3), 1);
+        EXPECT_EQ(slurp(f), "new");
+        EXPECT_EQ(GetFileAttributesA(f.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        std::string copy = t + "\\copy-" + c.name;
+        spit(copy, "old");
+        ASSERT_TRUE(SetFileAttributesA(copy.c_str(), c.attributes));
+        EXPECT_EQ(copy_file(f.c_str(), copy.c_str(), NULL), 1);
+        EXPECT_EQ(slurp(copy), "new");
+        SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 TEST(read_file, gives_a_spare_byte_and_leaves_size_alone_on_failure) {
     std::string t = temp_dir("rf");
     spit(t + "\\empty", "");
@@ -309,7 +356,6 @@ TEST(copy_file, a_failed_write_names_the_destination) {
 // call themselves.
 static std::vector<std::pair<HANDLE, std::string>> opened_files;
 static std::vector<std::string> closed_files;
-static decltype(&CreateFileA) real_create_file;
 static decltype(&CloseHandle) real_close;
 static HANDLE WINAPI recording_create_file(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                            DWORD disposition, DWORD flags, HANDLE tmpl) {
