@@ -78,6 +78,11 @@ try:
     # From a little more than the install needs down to half of it, in 64 KiB steps at the end,
     # where the game executable's icon and the uninstaller are written, then in larger ones.
     sizes = [need + 64 * KIB] + [need - k * 64 * KIB for k in range(1, 40)] + [need * 3 // 4, need // 2, need // 8]
+    # CD.DAT (one page of tmpfs) is written just before the two programs: 4 KiB steps where the room
+    # runs out at the last files of game\hd, at CD.DAT and at the game executable.
+    pages = lambda b: -(-len(b) // (4 * KIB)) * 4 * KIB
+    before_programs = need - pages(with_icon) - pages(read(setup_exe))
+    sizes += [before_programs + k * 4 * KIB for k in range(-3, 3)]
     outcomes = {}
     for size in sizes:
         if not mount(size):
@@ -105,12 +110,13 @@ try:
             # just after the system's reason.
             named = [l for l in log if l.startswith(("cannot write T:", "write failed: T:", "ERROR: cannot write T:"))]
             ok = rc == 1 and named != [] and log[-2:-1] == [REASON_DISK_FULL] and log[-1].startswith("ERROR: ")
-            kind = log[-1].split(" T:\\")[0] if log else "no log"
+            kind = log[-1].replace("T:\\dv\\", "") if log else "no log"
         check(ok, f"{what}: {kind}")
         outcomes[kind] = outcomes.get(kind, 0) + 1
     print("outcomes:", outcomes)
     # The room at the end must have run out at each late stage at least once, or the sizes miss them.
-    for kind in ("Done.", "without the icon", "without the uninstaller", "ERROR: not enough free space"):
+    for kind in ("Done.", "without the icon", "without the uninstaller", "ERROR: not enough free space",
+                 "ERROR: cannot write game\\hd\\CD.DAT", "ERROR: cannot write drovenhelm.exe"):
         check(any(kind in k for k in outcomes), f"some run ended: {kind}")
 finally:
     if os.path.lexists(drive):
