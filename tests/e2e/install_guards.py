@@ -146,8 +146,11 @@ def planted_links():
         after = tree(victim_dir)
         last = log[-1:] if log else ["(no log)"]
         wanted = name.startswith("TEMP/") or name == "uninstall.exe"  # these never stop the install
-        check(after == before and (rc == 0 if wanted else rc == 1 and last[0].startswith("ERROR: ")),
-              f"a link at {name}: nothing outside changes, exit code {rc}, {last}")
+        # A refused write names its file: on the ERROR line, or on the line before the copy's ERROR.
+        named = wanted or any(f"cannot write C:\\dvguard\\links{i}\\" + name.replace("/", "\\") in line
+                              for line in log)
+        check(after == before and named and (rc == 0 if wanted else rc == 1 and last[0].startswith("ERROR: ")),
+              f"a link at {name}: nothing outside changes, the file named, exit code {rc}, {last}")
         if name.startswith("TEMP/"):
             os.remove(at)
 
