@@ -60,7 +60,9 @@ static int mds_data_file(const char *mds, const char *name, char *out) {
     const char *slash = strrchr(mds, '\\');
     size_t folder = slash ? (size_t)(slash - mds + 1) : 0;
     int n = snprintf(out, PATH_TEXT, "%.*s%s", (int)folder, mds, name);
-    return n >= 0 && n < PATH_TEXT;
+    if (n >= 0 && n < PATH_TEXT) return 1;
+    out[0] = 0;  // never a cut path
+    return 0;
 }
 
 int mds_read(const char *mds, cd_track *tracks, char *data_file) {
