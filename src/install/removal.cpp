@@ -1,4 +1,4 @@
-// What the uninstaller removes. Every removal follows the rule of util/remove.h: nothing is deleted
+// What the uninstaller removes. Every removal follows the rule of util/checked.h: nothing is deleted
 // by its name, only through the handle that showed it lies where the name says.
 #include <windows.h>
 #include <shlobj.h>
