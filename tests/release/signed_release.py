@@ -176,6 +176,15 @@ for name, args, password, message in failures:
     detail(rc != 0 and message in err, f"{name}: dist fails naming the cause ({message!r}): exit code {rc}", err)
     check(not os.path.exists(dist) and not os.path.exists(temp_signed), f"{name}: no dist/ and no signed file left")
 
+# --- the password from a file, with a line end after it; a wrong one in the environment: the file wins
+with open(os.path.join(keys, "right.txt"), "w") as f:
+    f.write(PASSWORD + "\n")
+rc, err = dist_run("pass_file", "--sign", "key.pfx", "--pass-file", "right.txt", "--timestamp", tsa_url,
+                   password="not " + PASSWORD)
+ok, said = verify(os.path.join(dist, "drovenhelm_setup.exe")) if rc == 0 else (False, err)
+detail(ok, f"--pass-file with the right password (a wrong one in the environment): signed and verified, "
+       f"exit code {rc}", said)
+
 # --- the unsigned release of the same commit, as anyone builds it -----------------------------------
 rc, err = dist_run("unsigned")
 detail(rc == 0, "./run.sh dist exits 0", err)
