@@ -14,6 +14,9 @@ top=$(cd "$here/../.." && pwd)
 versions=0
 [ "${1:-}" = --versions ] && { versions=1; shift; }
 build=${1:-$top/build}
+# Absolute: the builds below run in folders of their own.
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 deps=$build/deps
 prefix=$deps/prefix
 tc=x86_64-w64-mingw32
