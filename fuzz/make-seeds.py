@@ -169,7 +169,7 @@ def main():
         if seed:
             seeds.add("nrg", os.path.basename(path), seed)
 
-    # The smallest game CD's CHDs, one per codec, made by chdman (cdzs by make_chd_cdzs.py).
+    # The smallest game CD's CHDs, one per codec, made by chdman (cdzs by a newer one).
     for path in files_under(os.path.join(testdata, "chd"), (".chd",)):
         if os.path.basename(path).startswith("small-"):
             seeds.add("chd", os.path.basename(path), read(path))

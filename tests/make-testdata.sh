@@ -12,7 +12,7 @@ mkdir -p "$out"
 cd "$out"
 
 # Rebuilt only when this script or one of its tools changes.
-stamp=.made-$(sha1sum "$here/make-testdata.sh" "$formats/iso2raw.py" "$formats/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" "$here/tools/make_chd_cdzs.py" | sha1sum | cut -c1-12)
+stamp=.made-$(sha1sum "$here/make-testdata.sh" "$formats/iso2raw.py" "$formats/anim.py" "$here/tools/make_nrg.py" "$here/tools/make_copier_images.py" "$here/tools/fetch-chdman.sh" | sha1sum | cut -c1-12)
 [ -f "$stamp" ] && exit 0
 chmod -R u+w gamecd sweepcd 2>/dev/null || true
 rm -rf tree volume* gamecd sweepcd cueaudio chd nrg-* deps .made-*
@@ -160,10 +160,11 @@ audio_sheet track02.flac WAVE | sed 's/"data.bin" BINARY/"data.flac" BINARY/' > 
 # one BIN per track (track 3 with a PREGAP that no file holds); and the ISO alone. Each made into a
 # CHD with cdzl, cdlz and cdfl alone and with chdman's default mix, and extracted again by chdman
 # into the cue sheet and BIN that the installs are compared with; also with the plain codecs (zlib,
-# lzma and flac over whole hunks, "plain") and with huff. A cdzs CHD of each CD, written
-# from an uncompressed one (this chdman has no Zstandard codec), and a CHD that needs its parent.
+# lzma and flac over whole hunks, "plain") and with huff; with cdzs and the plain zstd by a newer
+# chdman (Debian's has no Zstandard codec); and a CHD that needs its parent.
 h=chd
 mkdir -p $h
+chdman_zstd=$(bash "$here/tools/fetch-chdman.sh" "$(cd .. && pwd)/test-tools")
 python3 "$formats/iso2raw.py" --ecc mode1 gamecd/gamecd.iso $h/data.bin
 cp cueaudio/track02.raw $h/track02.bin
 cp cueaudio/track03.raw $h/track03.bin
@@ -197,19 +198,17 @@ cp gamecd/gamecd.iso $h/iso.iso
 for cd in onebin pertrack iso; do
   input=$h/$cd.cue
   [ $cd = iso ] && input=$h/iso.iso
-  for c in cdzl cdlz cdfl default none plain huff; do
+  for c in cdzl cdlz cdfl default none plain huff cdzs zstd; do
+    tool=chdman
     case $c in
       default) opts=() ;;
       plain) opts=(-c zlib,lzma,flac) ;;
+      cdzs|zstd) opts=(-c $c) tool=$chdman_zstd ;;
       *) opts=(-c $c) ;;
     esac
-    chdman createcd -i $input -o $h/$cd-$c.chd "${opts[@]}" >/dev/null 2>&1
-    chdman extractcd -i $h/$cd-$c.chd -o $h/$cd-$c-x.cue -ob $h/$cd-$c-x.bin >/dev/null 2>&1
+    $tool createcd -i $input -o $h/$cd-$c.chd "${opts[@]}" >/dev/null 2>&1
+    $tool extractcd -i $h/$cd-$c.chd -o $h/$cd-$c-x.cue -ob $h/$cd-$c-x.bin >/dev/null 2>&1
   done
-  python3 "$here/tools/make_chd_cdzs.py" $h/$cd-none.chd $h/$cd-cdzs.chd
-  ln -f $h/$cd-none-x.cue $h/$cd-cdzs-x.cue
-  sed -i "s/$cd-none-x.bin/$cd-cdzs-x.bin/" $h/$cd-cdzs-x.cue
-  ln -f $h/$cd-none-x.bin $h/$cd-cdzs-x.bin
 done
 # The same CD once more with the cdzl CHD as its parent: every hunk is the parent's.
 chdman createcd -i $h/onebin.cue -o $h/child.chd -op $h/onebin-cdzl.chd -c cdzl >/dev/null 2>&1
@@ -256,7 +255,7 @@ FILE "small.bin" BINARY
     INDEX 01 $(msf $((data + 3)))
 CUE
 for c in cdzl cdlz none; do chdman createcd -i $h/small.cue -o $h/small-$c.chd -c $c >/dev/null 2>&1; done
-python3 "$here/tools/make_chd_cdzs.py" $h/small-none.chd $h/small-cdzs.chd
+$chdman_zstd createcd -i $h/small.cue -o $h/small-cdzs.chd -c cdzs >/dev/null 2>&1
 # FLAC and huff pack the data track's sectors poorly: they get the audio track alone.
 head -c $((2352 * 11)) cueaudio/track02.raw > $h/small-audio.bin
 printf 'FILE "small-audio.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' > $h/small-audio.cue

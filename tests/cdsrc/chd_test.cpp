@@ -49,7 +49,7 @@ std::string chd_path(const std::string &name) { return testdata(("chd\\" + name)
 // tracks without their padding; a CD of 2048-byte sectors keeps them at the start of each.
 TEST(chd, sectors_are_chdmans) {
     const char *cds[] = {"onebin", "pertrack", "iso"};
-    const char *codecs[] = {"cdzl", "cdlz", "cdfl", "default", "none", "cdzs", "plain", "huff"};
+    const char *codecs[] = {"cdzl", "cdlz", "cdfl", "default", "none", "cdzs", "plain", "huff", "zstd"};
     for (const char *cd : cds) {
         const std::string bin = slurp(chd_path(std::string(cd) + "-cdzl-x.bin"));
         uint32_t size = strcmp(cd, "iso") == 0 ? ISO_SECTOR : RAW_SECTOR;

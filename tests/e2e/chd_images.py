@@ -1,7 +1,7 @@
 """The game CD as CHD images made by chdman (createcd from a cue sheet with one BIN and INDEX 00
 pregaps, from one with a BIN per track, and from the ISO; cdzl, cdlz, cdfl, chdman's default mix,
-uncompressed, the plain zlib, lzma and flac together, huff, and cdzs written by
-tests/tools/make_chd_cdzs.py): each installs silently exactly as
+uncompressed, the plain zlib, lzma and flac together, huff, and cdzs and zstd by a newer chdman,
+tests/tools/fetch-chdman.sh): each installs silently exactly as
 the cue sheet and BIN that chdman extractcd gives back from it, game\\cd, the WAVs and toc.txt byte
 for byte, and discinfo gives the same track table; damaged CHDs and one that needs its parent fail
 within 30 s with a line that says why, never with "Done."."""
@@ -21,7 +21,7 @@ chd = os.path.join(TESTDATA, "chd")
 base = os.path.join(DRIVE_C, "dvchd")
 shutil.rmtree(base, ignore_errors=True)
 work = tempfile.mkdtemp(prefix="chd-")
-CODECS = ("cdzl", "cdlz", "cdfl", "default", "none", "cdzs", "plain", "huff")
+CODECS = ("cdzl", "cdlz", "cdfl", "default", "none", "cdzs", "plain", "huff", "zstd")
 
 
 def install(name, source, timeout=300):
