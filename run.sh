@@ -36,8 +36,9 @@ packages=(
   # packages, their builds, Debian's zlib for mingw-w64; the encoders and packers of their checks.
   dpkg-dev debian-archive-keyring make pkgconf libz-mingw-w64-dev
   flac vorbis-tools opus-tools lame zstd xz-utils
-  # CHD images of the game CD (createcd, extractcd) for the CHD reader's checks.
-  mame-tools
+  # CHD images of the game CD (createcd, extractcd) for the CHD reader's checks, and the fetch of a
+  # newer chdman for its Zstandard ones (tests/tools/fetch-chdman.sh).
+  mame-tools curl ca-certificates
 )
 # The benchmark's native baselines (bsdtar, 7z) and its peak memory figures (GNU time).
 bench_packages=(libarchive-tools p7zip-full time)
