@@ -521,11 +521,19 @@ def type_text(text):
 
 
 def focus_setup():
-    """Gives the setup window the keyboard focus, the way clicking its caption would."""
-    ids = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Drovenhelm - Vessik Setup$"],
-                         capture_output=True, text=True, timeout=30).stdout.split()
-    if not ids:
-        raise Stop("the setup window is not on the X display")
+    """Gives the setup window the keyboard focus, the way clicking its caption would. The search is
+    asked again until the window shows: one search came back empty in a full run while the windows
+    of the flow before were going."""
+    deadline = time.time() + 30
+    while True:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Drovenhelm - Vessik Setup$"],
+                               capture_output=True, text=True, timeout=30)
+        ids = found.stdout.split()
+        if ids:
+            break
+        if time.time() > deadline:
+            raise Stop(f"the setup window is not on the X display (xdotool: {found.stderr.strip()[-200:]!r})")
+        time.sleep(0.2)
     subprocess.run(["xdotool", "windowfocus", "--sync", ids[0]], check=True, timeout=30)
 
 
